@@ -1,19 +1,20 @@
 #include "drivers/BuiltinDrivers.h"
 
+#include "platform/DevDriver.h"
 #include "platform/PortDriver.h"
-#include "platform/SimCable.h"
+#include "platform/RawDriver.h"
+#include "drivers/SimDriver.h"
 
-#include <cstdlib>
 #include <string>
 
 namespace lodestrum::drivers {
 
 void RegisterBuiltinDrivers() {
     auto& registry = platform::DriverRegistry::Instance();
-    registry.Register("sim", [](std::string&) -> std::unique_ptr<platform::PortDriver> {
-        int entry = 0;
-        if (const char* port = std::getenv("LODESTRUM_SIM_PORT")) entry = std::atoi(port);
-        return std::make_unique<platform::SimCable>(entry);
+    registry.Register("dev", platform::CreateDevDriver);
+    registry.Register("raw", platform::CreateRawDriver);
+    registry.Register("sim", [](std::string& error) -> std::unique_ptr<platform::PortDriver> {
+        return SimDriver::FromEnvironment(error);
     });
 }
 
