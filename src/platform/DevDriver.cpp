@@ -17,23 +17,27 @@ namespace lodestrum::platform {
 namespace {
 
 class SystemKernel : public DeviceKernel {
-public:
+  public:
     int Open(const std::string& path, int flags) override {
         int fd;
-        do fd = ::open(path.c_str(), flags);
+        do
+            fd = ::open(path.c_str(), flags);
         while (fd < 0 && errno == EINTR);
         return fd < 0 ? -errno : fd;
     }
     int Ioctl(int fd, unsigned long request, void* arg) override {
         int result;
-        do result = ::ioctl(fd, request, arg);
+        do
+            result = ::ioctl(fd, request, arg);
         while (result < 0 && errno == EINTR);
         return result < 0 ? -errno : result;
     }
     int Close(int fd) override { return ::close(fd) < 0 ? -errno : 0; }
 };
 
-std::string ErrorText(int err) { return std::error_code(err, std::generic_category()).message(); }
+std::string ErrorText(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -42,8 +46,10 @@ std::string Hex(uint32_t value) {
 }
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -60,9 +66,13 @@ std::string DefaultDevicePath(int index) {
 
 } // namespace
 
-std::shared_ptr<DeviceKernel> SystemDeviceKernel() { return std::make_shared<SystemKernel>(); }
+std::shared_ptr<DeviceKernel> SystemDeviceKernel() {
+    return std::make_shared<SystemKernel>();
+}
 
-void ReportToStderr(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void ReportToStderr(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 PortOverrides ParsePortOverrides(std::string_view text) {
     PortOverrides result;
@@ -73,7 +83,8 @@ PortOverrides ParsePortOverrides(std::string_view text) {
         if (item.empty()) continue;
 
         const auto reject = [&](const char* why) {
-            result.Problems.push_back("LODESTRUM_PORTS: ignored '" + std::string(item) + "': " + why);
+            result.Problems.push_back("LODESTRUM_PORTS: ignored '" + std::string(item) +
+                                      "': " + why);
         };
         const size_t equals = item.find('=');
         if (equals == std::string_view::npos) {
@@ -88,7 +99,8 @@ PortOverrides ParsePortOverrides(std::string_view text) {
         }
         address.remove_prefix(2);
         uint32_t base = 0;
-        const auto [end, ec] = std::from_chars(address.data(), address.data() + address.size(), base, 16);
+        const auto [end, ec] =
+            std::from_chars(address.data(), address.data() + address.size(), base, 16);
         if (ec != std::errc{} || end != address.data() + address.size()) {
             reject("the address must be written in hex, e.g. 0x3F8");
             continue;
@@ -153,7 +165,9 @@ void DevDriver::Say(const std::string& line) {
     if (Report) Report(line);
 }
 
-DevDriver::Device* DevDriver::DeviceFor(int index) { return &Devices[EntryDevice[index]]; }
+DevDriver::Device* DevDriver::DeviceFor(int index) {
+    return &Devices[EntryDevice[index]];
+}
 
 bool DevDriver::Ensure(Device& device) {
     if (device.State == DeviceState::Ready) return true;
@@ -170,11 +184,15 @@ bool DevDriver::Ensure(Device& device) {
         const int err = -fd;
         std::string hint;
         if (err == EACCES || err == EPERM)
-            hint = parallel ? "add your user to the lp group (or install the udev rules) and log in again"
-                            : "add your user to the dialout group (or install the udev rules) and log in again";
+            hint =
+                parallel
+                    ? "add your user to the lp group (or install the udev rules) and log in again"
+                    : "add your user to the dialout group (or install the udev rules) and log in "
+                      "again";
         else
             hint = "map another device with LODESTRUM_PORTS, e.g. " +
-                   Hex(LinkPort[device.Entry].Base) + (parallel ? "=/dev/parport1" : "=/dev/ttyUSB0");
+                   Hex(LinkPort[device.Entry].Base) +
+                   (parallel ? "=/dev/parport1" : "=/dev/ttyUSB0");
         Say("lodestrum: cannot open " + where + ": " + ErrorText(err) +
             "; it reads as no cable. Hint: " + hint + ".");
         return false;

@@ -19,7 +19,7 @@ namespace lodestrum::platform {
 // Each returns what the system call returns, except that a failure returns
 // -errno instead of -1 (a fake then needs no errno).
 class DeviceKernel {
-public:
+  public:
     virtual ~DeviceKernel() = default;
     virtual int Open(const std::string& path, int flags) = 0;
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
@@ -45,7 +45,7 @@ PortOverrides ParsePortOverrides(std::string_view text);
 // registers to the tty modem-line ioctls. Only OutPortOf(i) is written and
 // only InPortOf(i) is read; every other address is nothing connected.
 class DevDriver : public PortDriver {
-public:
+  public:
     DevDriver(std::shared_ptr<DeviceKernel> kernel,
               const std::map<uint32_t, std::string>& overrides = {},
               DriverReport report = ReportToStderr);
@@ -63,7 +63,7 @@ public:
 
     std::string DevicePathOf(int index) const;
 
-private:
+  private:
     enum class DeviceState { Unopened, Ready, Failed };
 
     struct Device {

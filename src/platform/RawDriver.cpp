@@ -18,7 +18,7 @@ namespace {
 
 #ifdef LODESTRUM_HAVE_PORT_IO
 class SystemIo : public PortIo {
-public:
+  public:
     int Ioperm(unsigned long from, unsigned long count, bool on) override {
         return ::ioperm(from, count, on ? 1 : 0) < 0 ? -errno : 0;
     }
@@ -37,7 +37,8 @@ std::string Hex(uint32_t value) {
 // touches, and no more than that is asked of the kernel.
 constexpr std::array<std::pair<uint32_t, uint32_t>, LinkPortCount> TableRanges = [] {
     std::array<std::pair<uint32_t, uint32_t>, LinkPortCount> ranges{};
-    for (int i = 0; i < LinkPortCount; ++i) ranges[i] = {OutPortOf(i), InPortOf(i) - OutPortOf(i) + 1};
+    for (int i = 0; i < LinkPortCount; ++i)
+        ranges[i] = {OutPortOf(i), InPortOf(i) - OutPortOf(i) + 1};
     return ranges;
 }();
 
@@ -72,12 +73,14 @@ std::unique_ptr<RawDriver> RawDriver::Create(std::shared_ptr<PortIo> io, std::st
         const auto [first, count] = ranges[i];
         const int result = io->Ioperm(first, count, true);
         if (result == 0) continue;
-        for (size_t j = 0; j < i; ++j) io->Ioperm(ranges[j].first, ranges[j].second, false);
+        for (size_t j = 0; j < i; ++j)
+            io->Ioperm(ranges[j].first, ranges[j].second, false);
         const int err = -result;
         const std::string why = std::error_code(err, std::generic_category()).message();
         if (err == EPERM || err == EACCES)
             error = "the raw port driver needs the CAP_SYS_RAWIO capability (ioperm " + Hex(first) +
-                    ": " + why + "); run it as root or use the dev driver (LODESTRUM_PORT_DRIVER=dev)";
+                    ": " + why +
+                    "); run it as root or use the dev driver (LODESTRUM_PORT_DRIVER=dev)";
         else
             error = "the raw port driver cannot reach port " + Hex(first) + ": " + why +
                     "; use the dev driver (LODESTRUM_PORT_DRIVER=dev)";
@@ -88,7 +91,8 @@ std::unique_ptr<RawDriver> RawDriver::Create(std::shared_ptr<PortIo> io, std::st
 }
 
 RawDriver::~RawDriver() {
-    for (const auto& [first, count] : TableRanges) Io->Ioperm(first, count, false);
+    for (const auto& [first, count] : TableRanges)
+        Io->Ioperm(first, count, false);
 }
 
 void RawDriver::WritePort(uint32_t port, uint8_t value) {

@@ -13,7 +13,7 @@ namespace lodestrum::platform {
 // Direct I/O port access, so that tests never touch real ports. Ioperm
 // returns 0 or -errno.
 class PortIo {
-public:
+  public:
     virtual ~PortIo() = default;
     virtual int Ioperm(unsigned long from, unsigned long count, bool on) = 0;
     virtual uint8_t In(uint16_t port) = 0;
@@ -27,7 +27,7 @@ std::shared_ptr<PortIo> SystemPortIo();
 // Addresses outside the granted ranges read 0xFF and swallow writes, since
 // touching them would fault.
 class RawDriver : public PortDriver {
-public:
+  public:
     // nullptr with the reason in `error` when the processor has no I/O ports
     // or the process may not use them (CAP_SYS_RAWIO).
     static std::unique_ptr<RawDriver> Create(std::shared_ptr<PortIo> io, std::string& error);
@@ -42,7 +42,7 @@ public:
     // The [first, first + count) address ranges the driver holds.
     static std::vector<std::pair<uint32_t, uint32_t>> Ranges();
 
-private:
+  private:
     explicit RawDriver(std::shared_ptr<PortIo> io) : Io(std::move(io)) {}
     static bool Granted(uint32_t port);
 

@@ -38,7 +38,7 @@ std::ostream& operator<<(std::ostream& out, const KernelCall& call) {
 
 // Devices that exist are those in Devices; everything else is ENOENT.
 class FakeKernel : public DeviceKernel {
-public:
+  public:
     std::map<std::string, FakeDevice> Devices;
     std::vector<KernelCall> Calls;
 
@@ -59,7 +59,9 @@ public:
         case PPCLAIM:
             Calls.push_back({path, "PPCLAIM"});
             return device.ClaimError ? -device.ClaimError : 0;
-        case PPRELEASE: Calls.push_back({path, "PPRELEASE"}); return 0;
+        case PPRELEASE:
+            Calls.push_back({path, "PPRELEASE"});
+            return 0;
         case PPWDATA:
             Calls.push_back({path, "PPWDATA", *static_cast<unsigned char*>(arg)});
             if (device.IoctlError) return -device.IoctlError;
@@ -98,12 +100,13 @@ public:
 
     int Count(const std::string& what) const {
         int n = 0;
-        for (const auto& call : Calls) n += call.What == what;
+        for (const auto& call : Calls)
+            n += call.What == what;
         return n;
     }
     size_t OpenFds() const { return Fds.size(); }
 
-private:
+  private:
     std::map<int, std::string> Fds;
     int NextFd = 10;
 };
@@ -338,13 +341,13 @@ TEST(PortOverridesTest, ParsesGoodEntriesAndNamesEachBadOne) {
          0},
         {" 0x2e8 = /dev/ttyACM0 , ,", {{0x2E8, "/dev/ttyACM0"}}, 0},
         {"0x3BC=/dev/a,0x3BC=/dev/b", {{0x3BC, "/dev/b"}}, 0},
-        {"0x3F8", {}, 1},                      // no device
-        {"0x3F8=", {}, 1},                     // empty device
-        {"3F8=/dev/ttyS0", {}, 1},             // not written as hex
-        {"0x3FC=/dev/ttyS0", {}, 1},           // a register, not a base
-        {"0x3F8x=/dev/ttyS0", {}, 1},          // junk after the digits
-        {"0x=/dev/ttyS0", {}, 1},              // no digits
-        {"0x100000378=/dev/ttyS0", {}, 1},     // too large for an address
+        {"0x3F8", {}, 1},                  // no device
+        {"0x3F8=", {}, 1},                 // empty device
+        {"3F8=/dev/ttyS0", {}, 1},         // not written as hex
+        {"0x3FC=/dev/ttyS0", {}, 1},       // a register, not a base
+        {"0x3F8x=/dev/ttyS0", {}, 1},      // junk after the digits
+        {"0x=/dev/ttyS0", {}, 1},          // no digits
+        {"0x100000378=/dev/ttyS0", {}, 1}, // too large for an address
         {"0x378=/dev/parport1,bogus,0x999=/x", {{0x378, "/dev/parport1"}}, 2},
     };
     for (const auto& c : cases) {

@@ -14,7 +14,7 @@ namespace {
 
 // Stands in for the processor's ports; ioperm fails on the Nth range when asked.
 class FakePortIo : public PortIo {
-public:
+  public:
     int FailOnCall = -1; // index of the ioperm call that fails
     int FailWith = EPERM;
     std::set<unsigned long> Granted; // first address of each granted range
@@ -37,7 +37,7 @@ public:
     }
     void Out(uint16_t port, uint8_t value) override { Outs.emplace_back(port, value); }
 
-private:
+  private:
     int Calls = 0;
 };
 
