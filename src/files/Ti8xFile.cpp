@@ -37,8 +37,7 @@ std::string Ti82Name(std::span<const uint8_t> varHeader) {
 }
 
 std::string Ti85Name(std::span<const uint8_t> varHeader) {
-    if (varHeader.size() <= VarHeaderNameOffset)
-        return {};
+    if (varHeader.size() <= VarHeaderNameOffset) return {};
     const std::size_t length = varHeader[VarHeaderNameOffset];
     const std::size_t first = VarHeaderNameOffset + 1;
     const std::size_t end = std::min(varHeader.size(), first + length);
@@ -49,13 +48,14 @@ std::string Ti85Name(std::span<const uint8_t> varHeader) {
 }
 
 // Type ID letters of the TI-85 and TI-86, index = type ID.
-constexpr char Ti85Letters[] = "NCVVLLMMKK" "ERSDDDDIPR" "_RRRRRRR_B";
+constexpr char Ti85Letters[] = "NCVVLLMMKK"
+                               "ERSDDDDIPR"
+                               "_RRRRRRR_B";
 static_assert(sizeof(Ti85Letters) - 1 == Ti85LastLetteredType + 1);
 
 std::string Ti82ReceivedName(uint8_t calcType, std::span<const uint8_t> varHeader) {
     const uint8_t typeId = varHeader[VarHeaderTypeOffset];
-    if (IsTi8xBackup(calcType, typeId))
-        return "Backup" + ModelSuffix(calcType, 'B');
+    if (IsTi8xBackup(calcType, typeId)) return "Backup" + ModelSuffix(calcType, 'B');
     const bool hasIndex = varHeader.size() > 4;
     const std::string index = hasIndex ? std::to_string(varHeader[4]) : std::string{};
     switch (typeId) {
@@ -75,8 +75,7 @@ std::string Ti82ReceivedName(uint8_t calcType, std::span<const uint8_t> varHeade
 
 std::string Ti85ReceivedName(uint8_t calcType, std::span<const uint8_t> varHeader) {
     const uint8_t typeId = varHeader[VarHeaderTypeOffset];
-    if (IsTi8xBackup(calcType, typeId))
-        return "Backup" + ModelSuffix(calcType, 'B');
+    if (IsTi8xBackup(calcType, typeId)) return "Backup" + ModelSuffix(calcType, 'B');
     const char letter = typeId <= Ti85LastLetteredType ? Ti85Letters[typeId] : '_';
     return Ti85Name(varHeader) + ModelSuffix(calcType, letter);
 }
@@ -107,32 +106,28 @@ bool IsTi8xBackup(uint8_t calcType, uint8_t typeId) {
 }
 
 unsigned Ti8xPartCount(uint8_t calcType, std::optional<uint8_t> typeId, bool ti86FourParts) {
-    if (!typeId || !IsTi8xBackup(calcType, *typeId))
-        return 1;
+    if (!typeId || !IsTi8xBackup(calcType, *typeId)) return 1;
     return calcType == 6 && ti86FourParts ? 4 : 3;
 }
 
 std::optional<Ti8xEntry> ParseTi8xEntry(std::span<const uint8_t> image, std::size_t start,
                                         unsigned partCount) {
-    if (!FitsInside(image.size(), start, 2))
-        return std::nullopt;
+    if (!FitsInside(image.size(), start, 2)) return std::nullopt;
     Ti8xEntry entry{};
     entry.Start = start;
     entry.HeaderLength = ReadLe16(image, start);
     entry.HeaderOffset = start + 2;
-    if (!FitsInside(image.size(), entry.HeaderOffset, entry.HeaderLength))
-        return std::nullopt;
+    if (!FitsInside(image.size(), entry.HeaderOffset, entry.HeaderLength)) return std::nullopt;
     entry.TypeId = entry.HeaderLength > VarHeaderTypeOffset
                        ? image[entry.HeaderOffset + VarHeaderTypeOffset]
                        : Ti8xNoTypeId;
     std::size_t position = entry.HeaderOffset + entry.HeaderLength;
-    entry.Parts.reserve(partCount);
+    // Every part needs its 2 length bytes, so a silly count cannot reserve more than the image.
+    entry.Parts.reserve(std::min<std::size_t>(partCount, (image.size() - position) / 2));
     for (unsigned i = 0; i < partCount; ++i) {
-        if (!FitsInside(image.size(), position, 2))
-            return std::nullopt;
+        if (!FitsInside(image.size(), position, 2)) return std::nullopt;
         const Ti8xPart part{position, ReadLe16(image, position), position + 2};
-        if (!FitsInside(image.size(), part.DataOffset, part.Length))
-            return std::nullopt;
+        if (!FitsInside(image.size(), part.DataOffset, part.Length)) return std::nullopt;
         entry.Parts.push_back(part);
         position = part.DataOffset + part.Length;
     }
@@ -147,10 +142,8 @@ std::optional<uint8_t> Ti8xEntryTypeId(std::span<const uint8_t> image, std::size
 }
 
 std::string Ti8xVariableName(uint8_t calcType, std::span<const uint8_t> varHeader) {
-    if (calcType == 2 || calcType == 3)
-        return Ti82Name(varHeader);
-    if (calcType == 5 || calcType == 6)
-        return Ti85Name(varHeader);
+    if (calcType == 2 || calcType == 3) return Ti82Name(varHeader);
+    if (calcType == 5 || calcType == 6) return Ti85Name(varHeader);
     return {};
 }
 
@@ -161,8 +154,7 @@ std::string_view Ti8xCommentText(Ti8xComment comment) {
 
 std::vector<uint8_t> BuildTi8xFile(uint8_t calcType, Ti8xComment comment,
                                    const std::vector<Ti8xVariable>& vars) {
-    if (calcType >= 8)
-        throw std::invalid_argument("BuildTi8xFile: not a TI-82/83/85/86 model");
+    if (calcType >= 8) throw std::invalid_argument("BuildTi8xFile: not a TI-82/83/85/86 model");
 
     std::vector<uint8_t> file(Ti8xDataOffset, 0x00);
     const char signature[] = {'*', '*', 'T', 'I', '8', ModelDigit(calcType), '*', '*'};
@@ -194,12 +186,11 @@ std::vector<uint8_t> BuildTi8xFile(uint8_t calcType, Ti8xComment comment,
 }
 
 std::optional<Ti8xFile> ReadTi8xFile(std::span<const uint8_t> image, bool ti86FourParts) {
-    if (image.size() < Ti8xEmptyFileSize || image[0] != '*' || image[1] != '*' ||
-        image[2] != 'T' || image[3] != 'I' || image[4] != '8')
+    if (image.size() < Ti8xEmptyFileSize || image[0] != '*' || image[1] != '*' || image[2] != 'T' ||
+        image[3] != 'I' || image[4] != '8')
         return std::nullopt;
     const auto calcType = static_cast<uint8_t>(image[5] - '0');
-    if (!IsTi8xModel(calcType))
-        return std::nullopt;
+    if (!IsTi8xModel(calcType)) return std::nullopt;
 
     Ti8xFile file{calcType, {}};
     const std::span<const uint8_t> data = image.first(image.size() - 2);
@@ -208,8 +199,7 @@ std::optional<Ti8xFile> ReadTi8xFile(std::span<const uint8_t> image, bool ti86Fo
         if (partCount == 1)
             partCount = Ti8xPartCount(calcType, Ti8xEntryTypeId(data, position), ti86FourParts);
         const std::optional<Ti8xEntry> entry = ParseTi8xEntry(data, position, partCount);
-        if (!entry)
-            return std::nullopt;
+        if (!entry) return std::nullopt;
         Ti8xVariable var;
         const auto header = data.subspan(entry->HeaderOffset, entry->HeaderLength);
         var.Header.assign(header.begin(), header.end());
@@ -224,10 +214,8 @@ std::optional<Ti8xFile> ReadTi8xFile(std::span<const uint8_t> image, bool ti86Fo
 }
 
 std::string Ti8xReceivedName(uint8_t calcType, std::span<const uint8_t> varHeader) {
-    if (!IsTi8xModel(calcType))
-        return {};
-    if (varHeader.size() <= VarHeaderTypeOffset)
-        return Unknown(calcType);
+    if (!IsTi8xModel(calcType)) return {};
+    if (varHeader.size() <= VarHeaderTypeOffset) return Unknown(calcType);
     const std::string name = calcType <= 3 ? Ti82ReceivedName(calcType, varHeader)
                                            : Ti85ReceivedName(calcType, varHeader);
     return SafeFileName(name);
@@ -236,17 +224,14 @@ std::string Ti8xReceivedName(uint8_t calcType, std::span<const uint8_t> varHeade
 bool HasExtension(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    if (last == "..")
-        return false;
+    if (last == "..") return false;
     const std::size_t dot = last.rfind('.');
     return dot != std::string_view::npos && dot > 0;
 }
 
 std::string WithGroupExtension(std::string name, uint8_t calcType) {
-    if (HasExtension(name))
-        return name;
-    if (calcType < 8)
-        return name + ModelSuffix(calcType, 'G');
+    if (HasExtension(name)) return name;
+    if (calcType < 8) return name + ModelSuffix(calcType, 'G');
     return name + (calcType == 8 ? ".89G" : ".92G");
 }
 

@@ -13,16 +13,23 @@ using test::Bytes;
 using ByteVector = std::vector<uint8_t>;
 
 ByteVector Ti83Header(uint16_t size, uint8_t typeId, std::string_view name) {
-    ByteVector header = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>(size >> 8), typeId};
+    ByteVector header = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>(size >> 8),
+                         typeId};
     header.insert(header.end(), name.begin(), name.end());
     header.resize(11, 0x00);
     return header;
 }
 
 ByteVector BackupHeader(uint8_t typeId, uint16_t a, uint16_t b, uint16_t c) {
-    return {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), typeId,
-            static_cast<uint8_t>(b), static_cast<uint8_t>(b >> 8), static_cast<uint8_t>(c),
-            static_cast<uint8_t>(c >> 8), 0x00, 0x00};
+    return {static_cast<uint8_t>(a),
+            static_cast<uint8_t>(a >> 8),
+            typeId,
+            static_cast<uint8_t>(b),
+            static_cast<uint8_t>(b >> 8),
+            static_cast<uint8_t>(c),
+            static_cast<uint8_t>(c >> 8),
+            0x00,
+            0x00};
 }
 
 TEST(Ti8xBuild, SmallFileIsLaidOutByteForByte) {
@@ -48,8 +55,8 @@ TEST(Ti8xBuild, SignatureAndByteNineFollowTheModel) {
         uint8_t CalcType;
         const char* Signature;
         uint8_t Byte9;
-    } cases[] = {{2, "**TI82**", 0x0A}, {3, "**TI83**", 0x0A}, {5, "**TI85**", 0x0C},
-                 {6, "**TI86**", 0x0A}};
+    } cases[] = {
+        {2, "**TI82**", 0x0A}, {3, "**TI83**", 0x0A}, {5, "**TI85**", 0x0C}, {6, "**TI86**", 0x0A}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Signature);
         const ByteVector file = BuildTi8xFile(c.CalcType, Ti8xComment::Saved, {});
@@ -113,8 +120,8 @@ TEST(Ti8xModel, BackupTypesAndPartCounts) {
     const struct {
         uint8_t CalcType;
         uint8_t Backup;
-    } backups[] = {{2, 0x0F}, {3, 0x13}, {5, 0x1D}, {6, 0x1D}, {0, NoBackupType},
-                   {4, NoBackupType}, {8, NoBackupType}, {9, NoBackupType}};
+    } backups[] = {{2, 0x0F},         {3, 0x13},         {5, 0x1D},         {6, 0x1D},
+                   {0, NoBackupType}, {4, NoBackupType}, {8, NoBackupType}, {9, NoBackupType}};
     for (const auto& c : backups)
         EXPECT_EQ(BackupTypeId(c.CalcType), c.Backup) << int(c.CalcType);
 
@@ -124,11 +131,18 @@ TEST(Ti8xModel, BackupTypesAndPartCounts) {
         bool FourParts;
         unsigned Parts;
     } counts[] = {
-        {3, 0x13, false, 3}, {3, 0x13, true, 3},  {3, 0x0F, false, 1}, {2, 0x0F, false, 3},
-        {5, 0x1D, true, 3},  {6, 0x1D, false, 3}, {6, 0x1D, true, 4},  {6, 0x12, true, 1},
+        {3, 0x13, false, 3},
+        {3, 0x13, true, 3},
+        {3, 0x0F, false, 1},
+        {2, 0x0F, false, 3},
+        {5, 0x1D, true, 3},
+        {6, 0x1D, false, 3},
+        {6, 0x1D, true, 4},
+        {6, 0x12, true, 1},
         {6, std::nullopt, true, 1},
         // A model without a backup type never takes the "no type" marker for one.
-        {8, Ti8xNoTypeId, false, 1}, {4, 0xFF, false, 1},
+        {8, Ti8xNoTypeId, false, 1},
+        {4, 0xFF, false, 1},
     };
     for (const auto& c : counts)
         EXPECT_EQ(Ti8xPartCount(c.CalcType, c.TypeId, c.FourParts), c.Parts)
@@ -137,8 +151,8 @@ TEST(Ti8xModel, BackupTypesAndPartCounts) {
 
 TEST(Ti8xEntryParse, FindsHeaderAndPartsOfABackup) {
     const ByteVector header = BackupHeader(0x1D, 2, 1, 3);
-    const ByteVector file = BuildTi8xFile(
-        6, Ti8xComment::Transferred, {{header, {{1, 2}, {3}, {4, 5, 6}, {}}}});
+    const ByteVector file =
+        BuildTi8xFile(6, Ti8xComment::Transferred, {{header, {{1, 2}, {3}, {4, 5, 6}, {}}}});
     const auto entry = ParseTi8xEntry(file, Ti8xDataOffset, 4);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->Start, 55u);
@@ -174,6 +188,8 @@ TEST(Ti8xEntryParse, RefusesEveryEntryThatRunsPastTheImage) {
     EXPECT_FALSE(ParseTi8xEntry(entry, std::size_t(-1), 1));
     const ByteVector hugeHeader = {0xFF, 0xFF, 0x00};
     EXPECT_FALSE(ParseTi8xEntry(hugeHeader, 0, 1));
+    // An absurd part count is refused by the image, not by an allocation.
+    EXPECT_FALSE(ParseTi8xEntry(entry, 0, 4'000'000'000u));
     // Zero parts: only the header has to fit.
     const auto none = ParseTi8xEntry(ByteVector(entry.begin(), entry.begin() + 5), 0, 0);
     ASSERT_TRUE(none);
@@ -251,7 +267,8 @@ TEST(Ti8xRead, RefusesForeignAndDamagedImages) {
         {"header length past the section", with(55, 0x40)},
         {"part length into the checksum", with(55 + 2 + 11, 0x02)},
         {"shorter than header and checksum", ByteVector(good.begin(), good.begin() + 56)},
-        {"trailing byte before the checksum", [&good] {
+        {"trailing byte before the checksum",
+         [&good] {
              ByteVector copy = good;
              copy.insert(copy.end() - 2, 0x00);
              return copy;
@@ -328,8 +345,7 @@ TEST(Ti8xNames, ReceivedNamesOfTheTi85AndTi86) {
     const char letters[] = "NCVVLLMMKKERSDDDDIPR_RRRRRRR_";
     for (uint8_t type = 0; type < 0x1D; ++type) {
         for (uint8_t calcType : {5, 6}) {
-            const std::string expected =
-                std::string("X.8") + char('0' + calcType) + letters[type];
+            const std::string expected = std::string("X.8") + char('0' + calcType) + letters[type];
             EXPECT_EQ(Ti8xReceivedName(calcType, Ti85Named(type, "X")), expected) << int(type);
         }
     }
@@ -362,11 +378,16 @@ TEST(Ti8xNames, GroupExtensionOnlyWhenTheLastComponentHasNone) {
         uint8_t CalcType;
         const char* Result;
     } cases[] = {
-        {"name", 6, "name.86G"},       {"name", 2, "name.82G"},
-        {"name", 3, "name.83G"},       {"name", 5, "name.85G"},
-        {"name", 8, "name.89G"},       {"name", 9, "name.92G"},
-        {"name.txt", 6, "name.txt"},   {"name.", 6, "name."},
-        {"dir.d/name", 3, "dir.d/name.83G"}, {"dir/.hidden", 3, "dir/.hidden.83G"},
+        {"name", 6, "name.86G"},
+        {"name", 2, "name.82G"},
+        {"name", 3, "name.83G"},
+        {"name", 5, "name.85G"},
+        {"name", 8, "name.89G"},
+        {"name", 9, "name.92G"},
+        {"name.txt", 6, "name.txt"},
+        {"name.", 6, "name."},
+        {"dir.d/name", 3, "dir.d/name.83G"},
+        {"dir/.hidden", 3, "dir/.hidden.83G"},
         {"/abs/path/x.86g", 6, "/abs/path/x.86g"},
     };
     for (const auto& c : cases)
