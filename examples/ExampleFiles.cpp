@@ -43,8 +43,7 @@ Bytes Ti85Header(std::size_t size, uint8_t typeId, const std::string& name, bool
     header.push_back(static_cast<uint8_t>(name.size()));
     for (char c : name)
         header.push_back(static_cast<uint8_t>(c));
-    if (pad)
-        header.resize(12, ' ');
+    if (pad) header.resize(12, ' ');
     return header;
 }
 
@@ -86,40 +85,40 @@ std::vector<ExampleFile> ExampleFiles() {
     std::vector<ExampleFile> files;
 
     const Bytes ti83Program = ProgramData({0xDE, 0x2A, 0x48, 0x49, 0x2A}); // Disp "HI"
-    files.push_back({"ABC.83P", files::BuildTi8xFile(3, Ti8xComment::Transferred,
-                                                     {{Ti82Header(ti83Program.size(), 0x05,
-                                                                  {'A', 'B', 'C'}),
-                                                       {ti83Program}}})});
+    files.push_back(
+        {"ABC.83P", files::BuildTi8xFile(
+                        3, Ti8xComment::Transferred,
+                        {{Ti82Header(ti83Program.size(), 0x05, {'A', 'B', 'C'}), {ti83Program}}})});
 
     const Bytes ti85Program = ProgramData({0x48, 0x49, 0x3A, 0x0D});
-    files.push_back({"ABC.85P", files::BuildTi8xFile(
-                                    5, Ti8xComment::Transferred,
-                                    {{Ti85Header(ti85Program.size(), 0x12, "ABC", false),
-                                      {ti85Program}}})});
+    files.push_back(
+        {"ABC.85P", files::BuildTi8xFile(
+                        5, Ti8xComment::Transferred,
+                        {{Ti85Header(ti85Program.size(), 0x12, "ABC", false), {ti85Program}}})});
 
     const Bytes one = {0x00, 0x00, 0xFC, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     const Bytes two = {0x00, 0x00, 0xFC, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     const Bytes ti86Program = ProgramData({0x41, 0x2B, 0x42});
-    files.push_back({"THREE.86G", files::BuildTi8xFile(
-                                      6, Ti8xComment::Saved,
-                                      {{Ti85Header(one.size(), 0x00, "A", true), {one}},
-                                       {Ti85Header(two.size(), 0x00, "B", true), {two}},
-                                       {Ti85Header(ti86Program.size(), 0x12, "P", true),
-                                        {ti86Program}}})});
+    files.push_back(
+        {"THREE.86G",
+         files::BuildTi8xFile(6, Ti8xComment::Saved,
+                              {{Ti85Header(one.size(), 0x00, "A", true), {one}},
+                               {Ti85Header(two.size(), 0x00, "B", true), {two}},
+                               {Ti85Header(ti86Program.size(), 0x12, "P", true), {ti86Program}}})});
 
     Bytes list = {0x02, 0x00};
     for (uint8_t mantissa : {0x10, 0x20}) {
         const Bytes real = {0x00, 0x80, mantissa, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
         list.insert(list.end(), real.begin(), real.end());
     }
-    files.push_back({"L1.82L", files::BuildTi8xFile(
-                                   2, Ti8xComment::Transferred,
-                                   {{Ti82Header(list.size(), 0x01, {0x5D, 0x00}), {list}}})});
+    files.push_back(
+        {"L1.82L", files::BuildTi8xFile(2, Ti8xComment::Transferred,
+                                        {{Ti82Header(list.size(), 0x01, {0x5D, 0x00}), {list}}})});
 
-    files.push_back({"Backup.83B",
-                     files::BuildTi8xFile(3, Ti8xComment::Transferred,
-                                          {Backup(0x13, {Pattern(16, 0x11), Pattern(8, 0x22),
-                                                         Pattern(12, 0x33)})})});
+    files.push_back(
+        {"Backup.83B", files::BuildTi8xFile(3, Ti8xComment::Transferred,
+                                            {Backup(0x13, {Pattern(16, 0x11), Pattern(8, 0x22),
+                                                           Pattern(12, 0x33)})})});
 
     files.push_back({"Backup.86B",
                      files::BuildTi8xFile(6, Ti8xComment::Transferred,
@@ -127,16 +126,15 @@ std::vector<ExampleFile> ExampleFiles() {
                                                          Pattern(12, 0x66), Pattern(6, 0x77)})})});
 
     const Bytes ti89Program = {0x00, 0x00, 0x00, 0x00, 0xE9, 0x12, 0xE4, 0x00, 0xE8, 0xDC};
-    files.push_back({"abc.89P", files::BuildTi89SingleFile(
-                                    8, false, Ti89Variable{"main\\abc", 0x12,
-                                                           Ti89Packet(ti89Program)})});
+    files.push_back(
+        {"abc.89P", files::BuildTi89SingleFile(
+                        8, false, Ti89Variable{"main\\abc", 0x12, Ti89Packet(ti89Program)})});
 
-    files.push_back({"GROUP.89G",
-                     files::BuildTi89GroupFile(
-                         8, false,
-                         {Ti89Variable{"a", 0x00, Ti89Packet({0x01, 0x1F})},
-                          Ti89Variable{"b", 0x00, Ti89Packet({0x02, 0x1F})},
-                          Ti89Variable{"prog\\c", 0x12, Ti89Packet(ti89Program)}})});
+    files.push_back({"GROUP.89G", files::BuildTi89GroupFile(
+                                      8, false,
+                                      {Ti89Variable{"a", 0x00, Ti89Packet({0x01, 0x1F})},
+                                       Ti89Variable{"b", 0x00, Ti89Packet({0x02, 0x1F})},
+                                       Ti89Variable{"prog\\c", 0x12, Ti89Packet(ti89Program)}})});
     return files;
 }
 

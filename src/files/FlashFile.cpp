@@ -17,8 +17,7 @@ bool FlashHeader::IsLicense() const {
 }
 
 std::optional<FlashHeader> ReadFlashHeader(std::span<const uint8_t> image, std::size_t start) {
-    if (!FitsInside(image.size(), start, FlashHeaderSize))
-        return std::nullopt;
+    if (!FitsInside(image.size(), start, FlashHeaderSize)) return std::nullopt;
     const std::span<const uint8_t> block = image.subspan(start, FlashHeaderSize);
     FlashHeader header{};
     header.Start = start;
@@ -37,8 +36,7 @@ bool FlashDataInside(std::span<const uint8_t> image, const FlashHeader& header) 
 }
 
 bool HasFullFlashSignature(std::span<const uint8_t> image, std::size_t offset) {
-    if (!FitsInside(image.size(), offset, FlashSignature.size()))
-        return false;
+    if (!FitsInside(image.size(), offset, FlashSignature.size())) return false;
     return std::equal(FlashSignature.begin(), FlashSignature.end(), image.begin() + offset,
                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }

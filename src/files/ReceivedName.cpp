@@ -5,16 +5,14 @@
 namespace lodestrum::files {
 
 std::string SafeFileName(std::string_view name) {
-    if (name.empty())
-        return "_";
+    if (name.empty()) return "_";
     std::string safe;
     safe.reserve(name.size() + 1);
     for (char c : name) {
         const auto byte = static_cast<unsigned char>(c);
         safe.push_back(c == '/' || byte < 0x20 || byte == 0x7F ? '_' : c);
     }
-    if (safe == "." || safe == "..")
-        safe.insert(safe.begin(), '_');
+    if (safe == "." || safe == "..") safe.insert(safe.begin(), '_');
     return safe;
 }
 
@@ -64,11 +62,9 @@ bool MatchesMask(std::string_view fileName, std::string_view masks) {
         const std::string_view mask = Trim(masks.substr(0, cut));
         if (!mask.empty()) {
             anyMask = true;
-            if (mask == "*.*" || MatchOne(fileName, mask))
-                return true;
+            if (mask == "*.*" || MatchOne(fileName, mask)) return true;
         }
-        if (cut == std::string_view::npos)
-            break;
+        if (cut == std::string_view::npos) break;
         masks.remove_prefix(cut + 1);
     }
     return !anyMask;

@@ -5,7 +5,8 @@ namespace lodestrum::files {
 SignatureInfo ReadSignature(std::span<const uint8_t> image) {
     SignatureInfo info;
     auto byteAt = [image](std::size_t at) -> int { return at < image.size() ? image[at] : -1; };
-    info.StartsWithTi = byteAt(0) == '*' && byteAt(1) == '*' && byteAt(2) == 'T' && byteAt(3) == 'I';
+    info.StartsWithTi =
+        byteAt(0) == '*' && byteAt(1) == '*' && byteAt(2) == 'T' && byteAt(3) == 'I';
     if (byteAt(6) == 'P') {
         info.CalcType = 8;
     } else if (byteAt(4) == '9') {

@@ -15,14 +15,16 @@ constexpr std::size_t BlockPrefixSize = 6; // 4 leading bytes and S
 constexpr std::string_view GroupComment = "File saved using Lodestrum";
 
 // Type ID letters, index = type ID.
-constexpr char Ti89Letters[] = "EEEELLMMKK" "DTSGFIIIPF" "MTTTTTTTTB" "BBBZPPPP";
+constexpr char Ti89Letters[] = "EEEELLMMKK"
+                               "DTSGFIIIPF"
+                               "MTTTTTTTTB"
+                               "BBBZPPPP";
 static_assert(sizeof(Ti89Letters) - 1 == 0x26);
 
 std::string ZeroTerminated(std::span<const uint8_t> field) {
     std::string text;
     for (uint8_t b : field) {
-        if (b == 0)
-            break;
+        if (b == 0) break;
         text.push_back(static_cast<char>(b));
     }
     return text;
@@ -55,8 +57,7 @@ void AppendEntry(std::vector<uint8_t>& out, uint32_t offset, std::string_view na
 
 std::vector<uint8_t> PaddedPacket(const std::vector<uint8_t>& packetData) {
     std::vector<uint8_t> data = packetData;
-    if (data.size() < BlockPrefixSize)
-        data.resize(BlockPrefixSize, 0x00);
+    if (data.size() < BlockPrefixSize) data.resize(BlockPrefixSize, 0x00);
     return data;
 }
 
@@ -69,48 +70,39 @@ uint32_t ToFileOffset(std::size_t value) {
 } // namespace
 
 std::optional<Ti89Table> ReadTi89Table(std::span<const uint8_t> image) {
-    if (!FitsInside(image.size(), 0, Ti89TableOffset))
-        return std::nullopt;
+    if (!FitsInside(image.size(), 0, Ti89TableOffset)) return std::nullopt;
     const std::size_t count = ReadLe16(image, Ti89CountOffset);
-    if (!FitsInside(image.size(), Ti89TableOffset, count * Ti89EntrySize))
-        return std::nullopt;
+    if (!FitsInside(image.size(), Ti89TableOffset, count * Ti89EntrySize)) return std::nullopt;
     Ti89Table table;
     table.Folder = ZeroTerminated(image.subspan(Ti89FolderOffset, Ti89NameSize));
     table.Entries.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t at = Ti89TableOffset + i * Ti89EntrySize;
-        table.Entries.push_back({ReadLe32(image, at), ZeroTerminated(image.subspan(at + 4, 8)),
-                                 image[at + 12]});
+        table.Entries.push_back(
+            {ReadLe32(image, at), ZeroTerminated(image.subspan(at + 4, 8)), image[at + 12]});
     }
     return table;
 }
 
 std::optional<std::span<const uint8_t>> Ti89VariableContents(std::span<const uint8_t> image,
                                                              uint32_t offset) {
-    if (!FitsInside(image.size(), offset, BlockPrefixSize))
-        return std::nullopt;
+    if (!FitsInside(image.size(), offset, BlockPrefixSize)) return std::nullopt;
     const std::size_t size = ReadBe16(image, offset + 4);
     const std::size_t first = std::size_t{offset} + BlockPrefixSize;
-    if (!FitsInside(image.size(), first, size))
-        return std::nullopt;
+    if (!FitsInside(image.size(), first, size)) return std::nullopt;
     return image.subspan(first, size);
 }
 
 std::optional<uint8_t> Ti89CalcTypeFromSignature(std::span<const uint8_t> image) {
-    if (image.size() < 7)
-        return std::nullopt;
-    if (image[6] == 'P')
-        return 8;
-    if (image[4] == '9')
-        return 9;
-    if (image[4] == '8' && image[5] == '9')
-        return 8;
+    if (image.size() < 7) return std::nullopt;
+    if (image[6] == 'P') return 8;
+    if (image[4] == '9') return 9;
+    if (image[4] == '8' && image[5] == '9') return 8;
     return std::nullopt;
 }
 
 std::string_view Ti89Signature(uint8_t calcType, bool saveAs92Plus) {
-    if (calcType >= 9)
-        return "**TI92**";
+    if (calcType >= 9) return "**TI92**";
     return saveAs92Plus ? "**TI92P*" : "**TI89**";
 }
 
@@ -180,11 +172,9 @@ std::vector<uint8_t> BuildTi89GroupFile(uint8_t calcType, bool saveAs92Plus,
 }
 
 std::string Ti89ReceivedName(uint8_t calcType, std::string_view varName, uint8_t typeId) {
-    if (calcType != 8 && calcType != 9)
-        return {};
+    if (calcType != 8 && calcType != 9) return {};
     const std::string digits = calcType == 8 ? "89" : "92";
-    if (typeId == Ti89BackupTypeId)
-        return "Backup." + digits + "B";
+    if (typeId == Ti89BackupTypeId) return "Backup." + digits + "B";
     const char letter = typeId < sizeof(Ti89Letters) - 1 ? Ti89Letters[typeId] : '_';
     return SafeFileName(SplitTi89Name(varName).second + "." + digits + letter);
 }

@@ -69,7 +69,7 @@ std::string_view Ti89Signature(uint8_t calcType, bool saveAs92Plus);
 std::pair<std::string, std::string> SplitTi89Name(std::string_view fullName);
 
 struct Ti89Variable {
-    std::string FullName;            // as the calculator sent it, "folder\name" or "name"
+    std::string FullName; // as the calculator sent it, "folder\name" or "name"
     uint8_t TypeId;
     std::vector<uint8_t> PacketData; // the data packet's data: 4 leading bytes, S (BE), contents
 };

@@ -55,12 +55,12 @@ struct Ti8xPart {
 };
 
 struct Ti8xEntry {
-    std::size_t Start;         // offset of the header length
-    uint16_t HeaderLength;     // L
-    std::size_t HeaderOffset;  // offset of the L VarHeader bytes (Start + 2)
-    uint8_t TypeId;            // VarHeader byte 2; Ti8xNoTypeId when L < 3
+    std::size_t Start;        // offset of the header length
+    uint16_t HeaderLength;    // L
+    std::size_t HeaderOffset; // offset of the L VarHeader bytes (Start + 2)
+    uint8_t TypeId;           // VarHeader byte 2; Ti8xNoTypeId when L < 3
     std::vector<Ti8xPart> Parts;
-    std::size_t Next;          // offset just past the last part
+    std::size_t Next; // offset just past the last part
 };
 
 // TypeId of an entry whose header is too short to hold one.

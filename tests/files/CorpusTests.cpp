@@ -16,7 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using ByteVector = std::vector<uint8_t>;
 
-std::vector<fs::path> CorpusFiles(const fs::path& corpus, std::initializer_list<const char*> folders) {
+std::vector<fs::path> CorpusFiles(const fs::path& corpus,
+                                  std::initializer_list<const char*> folders) {
     std::vector<fs::path> paths;
     for (const char* folder : folders)
         for (const fs::path& path : test::FilesIn(corpus / folder))
@@ -26,8 +27,7 @@ std::vector<fs::path> CorpusFiles(const fs::path& corpus, std::initializer_list<
 
 #define REQUIRE_CORPUS(dir)                                                                        \
     const auto dir = test::CorpusDir();                                                            \
-    if (!dir)                                                                                      \
-        GTEST_SKIP() << "LODESTRUM_CORPUS is not set or not a folder";
+    if (!dir) GTEST_SKIP() << "LODESTRUM_CORPUS is not set or not a folder";
 
 uint16_t StoredLe16(const ByteVector& image, std::size_t at) {
     return static_cast<uint16_t>(image[at] | (image[at + 1] << 8));
@@ -51,7 +51,8 @@ TEST(Corpus, Ti8xFilesWalkToTheirEndAndRebuildByteForByte) {
         EXPECT_EQ(file->CalcType, *signature.CalcType);
         EXPECT_FALSE(file->Variables.empty());
 
-        const ByteVector rebuilt = BuildTi8xFile(file->CalcType, Ti8xComment::Saved, file->Variables);
+        const ByteVector rebuilt =
+            BuildTi8xFile(file->CalcType, Ti8xComment::Saved, file->Variables);
         ASSERT_EQ(rebuilt.size(), image.size());
         EXPECT_TRUE(std::equal(rebuilt.begin() + Ti8xDataOffset, rebuilt.end() - 2,
                                image.begin() + Ti8xDataOffset))
@@ -134,9 +135,9 @@ TEST(Corpus, Ti89FilesReadInsideTheImageAndGroupsRebuild) {
             vars.push_back({folder + "\\" + entry.Name, entry.TypeId,
                             ByteVector(first, first + 6 + contents->size())});
         }
-        const bool isGroup = !table->Entries.empty() && table->Entries[0].TypeId == Ti89FolderTypeId;
-        if (!isGroup)
-            continue;
+        const bool isGroup =
+            !table->Entries.empty() && table->Entries[0].TypeId == Ti89FolderTypeId;
+        if (!isGroup) continue;
         ASSERT_TRUE(allInside);
         const ByteVector rebuilt = BuildTi89GroupFile(*calcType, image[6] == 'P', vars);
         ASSERT_EQ(rebuilt.size(), image.size());

@@ -18,21 +18,21 @@ using ByteVector = std::vector<uint8_t>;
 void CheckTi8xReaders(const ByteVector& image) {
     for (bool fourParts : {false, true}) {
         const auto file = ReadTi8xFile(image, fourParts);
-        if (!file)
-            continue;
-        const ByteVector rebuilt = BuildTi8xFile(file->CalcType, Ti8xComment::Saved, file->Variables);
+        if (!file) continue;
+        const ByteVector rebuilt =
+            BuildTi8xFile(file->CalcType, Ti8xComment::Saved, file->Variables);
         ASSERT_EQ(rebuilt.size(), image.size());
         EXPECT_TRUE(std::equal(rebuilt.begin() + Ti8xDataOffset, rebuilt.end() - 2,
                                image.begin() + Ti8xDataOffset));
     }
     for (std::size_t position = Ti8xDataOffset; position < image.size();) {
-        const auto entry =
-            ParseTi8xEntry(image, position, Ti8xPartCount(6, Ti8xEntryTypeId(image, position), true));
-        if (!entry)
-            break;
+        const auto entry = ParseTi8xEntry(image, position,
+                                          Ti8xPartCount(6, Ti8xEntryTypeId(image, position), true));
+        if (!entry) break;
         ASSERT_LE(entry->Next, image.size());
         ASSERT_GT(entry->Next, position);
-        Ti8xVariableName(image[5] - '0', std::span(image).subspan(entry->HeaderOffset, entry->HeaderLength));
+        Ti8xVariableName(image[5] - '0',
+                         std::span(image).subspan(entry->HeaderOffset, entry->HeaderLength));
         Ti8xReceivedName(6, std::span(image).subspan(entry->HeaderOffset, entry->HeaderLength));
         position = entry->Next;
     }
@@ -40,8 +40,7 @@ void CheckTi8xReaders(const ByteVector& image) {
 
 void CheckTi89Readers(const ByteVector& image) {
     const auto table = ReadTi89Table(image);
-    if (!table)
-        return;
+    if (!table) return;
     EXPECT_LE(Ti89TableOffset + Ti89EntrySize * table->Entries.size(), image.size());
     for (const Ti89Entry& entry : table->Entries) {
         EXPECT_LE(entry.Name.size(), Ti89NameSize);
@@ -57,8 +56,7 @@ void CheckFlashReaders(const ByteVector& image) {
     std::size_t start = 0;
     for (int block = 0; block < 4; ++block) {
         const auto header = ReadFlashHeader(image, start);
-        if (!header || !FlashDataInside(image, *header))
-            return;
+        if (!header || !FlashDataInside(image, *header)) return;
         EXPECT_LE(header->Name.size(), FlashNameMax);
         start = header->NextBlock();
         HasFullFlashSignature(image, start);

@@ -40,7 +40,8 @@ TEST(Examples, Ti8xExamplesReadBackAsDescribed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const ByteVector image = test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / c.Name);
+        const ByteVector image =
+            test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / c.Name);
         const auto file = ReadTi8xFile(image, c.FourParts);
         ASSERT_TRUE(file);
         EXPECT_EQ(file->CalcType, c.CalcType);
@@ -54,14 +55,16 @@ TEST(Examples, Ti8xExamplesReadBackAsDescribed) {
 }
 
 TEST(Examples, Ti89ExamplesReadBackAsDescribed) {
-    const ByteVector single = test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / "abc.89P");
+    const ByteVector single =
+        test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / "abc.89P");
     const auto table = ReadTi89Table(single);
     ASSERT_TRUE(table);
     EXPECT_EQ(table->Folder, "main");
     ASSERT_EQ(table->Entries.size(), 1u);
     EXPECT_EQ(Ti89ReceivedName(8, table->Entries[0].Name, table->Entries[0].TypeId), "abc.89P");
 
-    const ByteVector group = test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / "GROUP.89G");
+    const ByteVector group =
+        test::ReadBytes(std::filesystem::path(LODESTRUM_EXAMPLES) / "GROUP.89G");
     const auto groupTable = ReadTi89Table(group);
     ASSERT_TRUE(groupTable);
     std::vector<std::string> names;

@@ -21,8 +21,7 @@ inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
 // The corpus folder named by LODESTRUM_CORPUS, or nullopt when unset or missing.
 inline std::optional<std::filesystem::path> CorpusDir() {
     const char* dir = std::getenv("LODESTRUM_CORPUS");
-    if (!dir || !*dir || !std::filesystem::is_directory(dir))
-        return std::nullopt;
+    if (!dir || !*dir || !std::filesystem::is_directory(dir)) return std::nullopt;
     return std::filesystem::path(dir);
 }
 
@@ -30,8 +29,7 @@ inline std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& f
     std::vector<std::filesystem::path> paths;
     if (std::filesystem::is_directory(folder))
         for (const auto& entry : std::filesystem::directory_iterator(folder))
-            if (entry.is_regular_file())
-                paths.push_back(entry.path());
+            if (entry.is_regular_file()) paths.push_back(entry.path());
     std::sort(paths.begin(), paths.end());
     return paths;
 }

@@ -62,9 +62,12 @@ TEST(FlashHeaderRead, OnlyTheExactNameIsALicence) {
         std::string_view Name;
         uint8_t Length;
         bool Licence;
-    } cases[] = {{"License", 7, true},    {"license", 7, false},
-                 {"License", 6, false},   {"Licenses", 8, false},
-                 {std::string_view("License\0", 8), 8, false}, {"", 0, false}};
+    } cases[] = {{"License", 7, true},
+                 {"license", 7, false},
+                 {"License", 6, false},
+                 {"Licenses", 8, false},
+                 {std::string_view("License\0", 8), 8, false},
+                 {"", 0, false}};
     for (const auto& c : cases) {
         const auto header = ReadFlashHeader(FlashBlock(c.Name, c.Length, 0x98, 0, {}), 0);
         ASSERT_TRUE(header);

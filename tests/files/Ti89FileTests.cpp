@@ -18,7 +18,8 @@ ByteVector Packet(ByteVector lead, ByteVector contents) {
 }
 
 uint32_t Le32(const ByteVector& bytes, std::size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (uint32_t(bytes[at + 3]) << 24);
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+           (uint32_t(bytes[at + 3]) << 24);
 }
 
 TEST(Ti89Build, SingleFileIsLaidOutByteForByte) {
@@ -28,7 +29,8 @@ TEST(Ti89Build, SingleFileIsLaidOutByteForByte) {
     ByteVector expected = Bytes("**TI89**");
     expected.insert(expected.end(), {0x01, 0x00, 'm', 'a', 'i', 'n', 0, 0, 0, 0});
     expected.insert(expected.end(), 40, 0x00);
-    expected.insert(expected.end(), {0x01, 0x00, 82, 0, 0, 0, 'x', 0, 0, 0, 0, 0, 0, 0, 0x00, 0, 0, 0});
+    expected.insert(expected.end(),
+                    {0x01, 0x00, 82, 0, 0, 0, 'x', 0, 0, 0, 0, 0, 0, 0, 0x00, 0, 0, 0});
     expected.insert(expected.end(), {92, 0, 0, 0, 0xA5, 0x5A});
     expected.insert(expected.end(), {0, 0, 0, 0, 0x00, 0x02, 0x11, 0x22, 0x35, 0x00});
     EXPECT_EQ(file, expected);
@@ -83,8 +85,11 @@ TEST(Ti89Build, GroupFileInsertsFolderEntriesAndKeepsLeadingBytes) {
         const char* Name;
         uint8_t TypeId;
         uint32_t Offset;
-    } entries[] = {{"main", 0x1F, header}, {"a", 0x00, header},   {"b", 0x04, header + 9},
-                   {"prog", 0x1F, header + 19}, {"c", 0x12, header + 19}};
+    } entries[] = {{"main", 0x1F, header},
+                   {"a", 0x00, header},
+                   {"b", 0x04, header + 9},
+                   {"prog", 0x1F, header + 19},
+                   {"c", 0x12, header + 19}};
     const auto table = ReadTi89Table(file);
     ASSERT_TRUE(table);
     ASSERT_EQ(table->Entries.size(), 5u);
@@ -140,8 +145,13 @@ TEST(Ti89Names, SignaturesBothWays) {
     const struct {
         const char* Signature;
         std::optional<uint8_t> CalcType;
-    } cases[] = {{"**TI89**", 8}, {"**TI92P*", 8}, {"**TI92**", 9}, {"**TI83P*", 8},
-                 {"**TI83**", std::nullopt}, {"**TIFL**", std::nullopt}, {"**TI89", std::nullopt},
+    } cases[] = {{"**TI89**", 8},
+                 {"**TI92P*", 8},
+                 {"**TI92**", 9},
+                 {"**TI83P*", 8},
+                 {"**TI83**", std::nullopt},
+                 {"**TIFL**", std::nullopt},
+                 {"**TI89", std::nullopt},
                  {"", std::nullopt}};
     for (const auto& c : cases)
         EXPECT_EQ(Ti89CalcTypeFromSignature(Bytes(c.Signature)), c.CalcType) << c.Signature;
@@ -152,9 +162,14 @@ TEST(Ti89Names, SplitFolderAndName) {
         const char* Full;
         const char* Folder;
         const char* Name;
-    } cases[] = {{"prog\\abc", "prog", "abc"}, {"abc", "main", "abc"},  {"\\x", "", "x"},
-                 {"a\\b\\c", "a", "b\\c"},     {"", "main", ""},        {"x\\", "x", ""},
-                 {"longfolder9\\longname99", "longfold", "longname"},   {"abcdefghij", "main", "abcdefgh"}};
+    } cases[] = {{"prog\\abc", "prog", "abc"},
+                 {"abc", "main", "abc"},
+                 {"\\x", "", "x"},
+                 {"a\\b\\c", "a", "b\\c"},
+                 {"", "main", ""},
+                 {"x\\", "x", ""},
+                 {"longfolder9\\longname99", "longfold", "longname"},
+                 {"abcdefghij", "main", "abcdefgh"}};
     for (const auto& c : cases) {
         const auto [folder, name] = SplitTi89Name(c.Full);
         EXPECT_EQ(folder, c.Folder) << c.Full;
@@ -165,8 +180,7 @@ TEST(Ti89Names, SplitFolderAndName) {
 TEST(Ti89Names, ReceivedNames) {
     const char letters[] = "EEEELLMMKKDTSGFIIIPFMTTTTTTTT_BBBZPPPP";
     for (uint8_t type = 0; type <= 0x25; ++type) {
-        if (type == 0x1D)
-            continue;
+        if (type == 0x1D) continue;
         EXPECT_EQ(Ti89ReceivedName(8, "x", type), std::string("x.89") + letters[type]) << int(type);
         EXPECT_EQ(Ti89ReceivedName(9, "x", type), std::string("x.92") + letters[type]) << int(type);
     }
@@ -176,11 +190,16 @@ TEST(Ti89Names, ReceivedNames) {
         uint8_t TypeId;
         const char* Result;
     } cases[] = {
-        {8, "prog\\abc", 0x12, "abc.89P"}, {9, "abc", 0x1D, "Backup.92B"},
-        {8, "abc", 0x1D, "Backup.89B"},    {8, "abc", 0x26, "abc.89_"},
-        {9, "abc", 0xFF, "abc.92_"},       {8, "abcdefghij", 0x12, "abcdefgh.89P"},
-        {8, "a/b", 0x12, "a_b.89P"},       {8, "f\\..", 0x00, "...89E"},
-        {8, "a\\b\\c", 0x00, "b\\c.89E"},  {3, "abc", 0x12, ""},
+        {8, "prog\\abc", 0x12, "abc.89P"},
+        {9, "abc", 0x1D, "Backup.92B"},
+        {8, "abc", 0x1D, "Backup.89B"},
+        {8, "abc", 0x26, "abc.89_"},
+        {9, "abc", 0xFF, "abc.92_"},
+        {8, "abcdefghij", 0x12, "abcdefgh.89P"},
+        {8, "a/b", 0x12, "a_b.89P"},
+        {8, "f\\..", 0x00, "...89E"},
+        {8, "a\\b\\c", 0x00, "b\\c.89E"},
+        {3, "abc", 0x12, ""},
         {10, "abc", 0x12, ""},
     };
     for (const auto& c : cases)
