@@ -11,7 +11,12 @@ SimCable::SimCable(int pluggedEntry)
       In(InPortOf(Entry)) {}
 
 void SimCable::WritePort(uint32_t port, uint8_t value) {
-    if (port == Out) Pc.store(value & 3, std::memory_order_release);
+    if (port != Out) return;
+    Pc.store(value & 3);
+    Writes.fetch_add(1);
+    uint8_t reflex = Reflex.load();
+    if (reflex && (value & reflex) == reflex && Reflex.compare_exchange_strong(reflex, 0))
+        Far.store(3);
 }
 
 uint8_t SimCable::ReadPort(uint32_t port) {
@@ -62,26 +67,32 @@ void SimCableEnd::AbsorbReset() {
 
 std::optional<uint8_t> SimCableEnd::GetByte(std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
+    Cable.CancelReflex();
     Cable.FarDrive(3);
     uint8_t value = 0;
     for (int bit = 0; bit < 8; ++bit) {
         const auto deadline = Clock::now() + (bit == 0 ? timeout : BitTimeout);
         if (!WaitFor([&] { return Cable.Lines() != 3; }, deadline)) return std::nullopt;
-        uint8_t lines = Cable.Lines();
-        if (lines == 0) {
+        if (Cable.Lines() == 0) {
             // Both lines pulled at once is no bit: it is the PC's line reset.
             AbsorbReset();
             return std::nullopt;
         }
-        const bool one = (lines & OutLineA) == 0;
-        Cable.FarDrive(one ? OutLineA : OutLineB); // pull the other line
+        const bool one = (Cable.Lines() & OutLineA) == 0;
         const uint8_t watched = one ? OutLineA : OutLineB;
+        Cable.ReleaseWhenPcReleases(watched);
+        Cable.FarDrive(one ? OutLineA : OutLineB); // pull the other line
         const auto release = Clock::now() + BitTimeout;
-        if (!WaitFor([&] { return (Cable.PcDriven() & watched) != 0; }, release)) {
-            Cable.FarDrive(3);
+        WaitFor([&] { return Cable.FarDriven() == 3 || Cable.PcDriven() == 0; }, release);
+        // The reflex fired: the bit is complete, whatever the PC does next.
+        Cable.CancelReflex();
+        if (Cable.FarDriven() != 3) {
+            if (Cable.PcDriven() == 0)
+                AbsorbReset(); // the PC pulled its other line too: a line reset
+            else
+                Cable.FarDrive(3);
             return std::nullopt;
         }
-        Cable.FarDrive(3);
         value = static_cast<uint8_t>((value >> 1) | (one ? 0x80 : 0));
     }
     return value;
@@ -89,10 +100,15 @@ std::optional<uint8_t> SimCableEnd::GetByte(std::chrono::milliseconds timeout) {
 
 bool SimCableEnd::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
+    Cable.CancelReflex();
     Cable.FarDrive(3);
     for (int bit = 0; bit < 8; ++bit) {
         const auto deadline = Clock::now() + (bit == 0 ? timeout : BitTimeout);
-        if (!WaitFor([&] { return Cable.Lines() == 3; }, deadline)) return false;
+        if (!WaitFor([&] { return Cable.Lines() == 3 || Cable.PcDriven() == 0; }, deadline) ||
+            Cable.PcDriven() == 0) {
+            if (Cable.PcDriven() == 0) AbsorbReset();
+            return false;
+        }
         const bool one = (value & 1) != 0;
         Cable.FarDrive(one ? OutLineB : OutLineA); // 1: LineA low, 0: LineB low
         const auto ack = Clock::now() + BitTimeout;
@@ -100,7 +116,17 @@ bool SimCableEnd::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
             Cable.FarDrive(3);
             return false;
         }
+        // The PC acknowledges with one line; both of its lines low is its line reset.
+        if (Cable.PcDriven() == 0) {
+            AbsorbReset();
+            return false;
+        }
+        // The PC holds its acknowledgement until it sees this release; its next
+        // write lets go of it. Waiting for that write keeps whatever this end
+        // does next from mistaking the acknowledgement for a bit.
+        const uint32_t writes = Cable.PcWrites();
         Cable.FarDrive(3);
+        WaitFor([&] { return Cable.PcWrites() != writes; }, Clock::now() + BitTimeout);
         value >>= 1;
     }
     return true;

@@ -40,6 +40,15 @@ public:
     uint8_t FarDriven() const { return Far.load(std::memory_order_acquire); }
     uint8_t PcDriven() const { return Pc.load(std::memory_order_acquire); }
     uint8_t Lines() const { return PcDriven() & FarDriven(); }
+    // Counts the PC's writes to the plugged port, so the far end can tell it
+    // has moved even when it moved twice between two looks.
+    uint32_t PcWrites() const { return Writes.load(); }
+    // The far end's acknowledgement reflex: the moment the PC releases one of
+    // these lines, the far end releases both of its own. A receiver must let
+    // go of its acknowledgement as the sender lets go of its bit, or the
+    // sender's next read would take the acknowledgement for a new bit.
+    void ReleaseWhenPcReleases(uint8_t lines) { Reflex.store(lines & 3); }
+    void CancelReflex() { Reflex.store(0); }
 
 private:
     int Entry;
@@ -47,6 +56,8 @@ private:
     uint32_t In;
     std::atomic<uint8_t> Pc{3};
     std::atomic<uint8_t> Far{3};
+    std::atomic<uint32_t> Writes{0};
+    std::atomic<uint8_t> Reflex{0};
 };
 
 // The calculator's side of the bit handshake over a SimCable.

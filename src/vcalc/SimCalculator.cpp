@@ -1,0 +1,328 @@
+#include "vcalc/SimCalculator.h"
+
+#include "files/Ti8xFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace lodestrum::vcalc {
+
+namespace {
+
+constexpr uint8_t CmdVar = 0x06, CmdCts = 0x09, CmdData = 0x15, CmdSkip = 0x36, CmdAck = 0x56,
+                  CmdEot = 0x92;
+
+bool CarriesData(uint8_t command) {
+    return command == CmdVar || command == CmdData || command == CmdSkip;
+}
+
+const char* CommandName(uint8_t command) {
+    switch (command) {
+    case 0x06: return "VAR";
+    case 0x09: return "CTS";
+    case 0x15: return "DATA";
+    case 0x36: return "SKIP";
+    case 0x56: return "ACK";
+    case 0x68: return "RDY";
+    case 0x6D: return "SCR";
+    case 0x78: return "CONT";
+    case 0x92: return "EOT";
+    default: return "?";
+    }
+}
+
+// Writes next to the target and renames, so a failed write never leaves half a file.
+bool WriteFileAtomically(const std::filesystem::path& target, const std::vector<uint8_t>& bytes) {
+    const auto temp = target.parent_path() / ("." + target.filename().string() + ".part");
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush()) {
+            std::error_code ec;
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, target, ec);
+    if (ec) std::filesystem::remove(temp, ec);
+    return !ec;
+}
+
+} // namespace
+
+std::optional<Model> ParseModel(const std::string& text) {
+    std::string t;
+    for (char c : text) t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (t.rfind("TI", 0) == 0) t = t.substr(2);
+    if (!t.empty() && t[0] == '-') t = t.substr(1);
+    if (t == "82") return Model::TI82;
+    if (t == "83") return Model::TI83;
+    if (t == "85") return Model::TI85;
+    if (t == "86") return Model::TI86;
+    if (t == "89") return Model::TI89;
+    if (t == "92P" || t == "92+") return Model::TI92Plus;
+    if (t == "92") return Model::TI92;
+    return std::nullopt;
+}
+
+uint8_t ModelCalcType(Model model) {
+    switch (model) {
+    case Model::TI82: return 2;
+    case Model::TI83: return 3;
+    case Model::TI85: return 5;
+    case Model::TI86: return 6;
+    case Model::TI89:
+    case Model::TI92Plus: return 8;
+    case Model::TI92: return 9;
+    }
+    return 3;
+}
+
+std::string Packet::Describe() const {
+    std::ostringstream out;
+    out << (FromCalculator ? "calc -> PC " : "PC -> calc ") << CommandName(Command);
+    char id[8];
+    std::snprintf(id, sizeof id, "%02X", MachineId);
+    out << " id=" << id << " len=" << Length;
+    if (!Data.empty()) {
+        out << " data=";
+        const std::size_t shown = std::min<std::size_t>(Data.size(), 16);
+        for (std::size_t i = 0; i < shown; ++i) {
+            char b[4];
+            std::snprintf(b, sizeof b, "%02X", Data[i]);
+            out << b;
+        }
+        if (Data.size() > shown) out << "...";
+    }
+    return out.str();
+}
+
+SimCalculator::SimCalculator(platform::ByteLink& link, CalcOptions options)
+    : Link(link), Opts(std::move(options)) {
+    LoadDirectory();
+}
+
+SimCalculator::~SimCalculator() { Stop(); }
+
+void SimCalculator::Start() {
+    if (Running.exchange(true)) return;
+    Thread = std::thread([this] { Run(); });
+}
+
+void SimCalculator::Stop() {
+    Running = false;
+    if (Thread.joinable()) Thread.join();
+}
+
+std::vector<Packet> SimCalculator::Transcript() const {
+    std::lock_guard lock(Mutex);
+    return Log;
+}
+
+void SimCalculator::ClearTranscript() {
+    std::lock_guard lock(Mutex);
+    Log.clear();
+}
+
+std::vector<StoredVariable> SimCalculator::Memory() const {
+    std::lock_guard lock(Mutex);
+    return Vars;
+}
+
+int SimCalculator::EotCount() const {
+    std::lock_guard lock(Mutex);
+    return Eots;
+}
+
+void SimCalculator::Say(const std::string& line) const {
+    if (Opts.Log) std::fprintf(stderr, "vcalc: %s\n", line.c_str());
+}
+
+bool SimCalculator::ReadPacket(Packet& packet, std::chrono::milliseconds firstByteTimeout) {
+    const auto first = Link.GetByte(firstByteTimeout);
+    if (!first) return false;
+    uint8_t head[3];
+    for (auto& b : head) {
+        const auto next = Link.GetByte(Opts.ExchangeTimeout);
+        if (!next) return false;
+        b = *next;
+    }
+    packet = {};
+    packet.MachineId = *first;
+    packet.Command = head[0];
+    packet.Length = static_cast<uint16_t>(head[1] | (head[2] << 8));
+    if (CarriesData(packet.Command)) {
+        packet.Data.reserve(packet.Length);
+        for (unsigned i = 0; i < packet.Length + 2u; ++i) {
+            const auto next = Link.GetByte(Opts.ExchangeTimeout);
+            if (!next) return false;
+            if (i < packet.Length)
+                packet.Data.push_back(*next);
+            else
+                packet.Checksum = static_cast<uint16_t>(packet.Checksum | (*next << (8 * (i - packet.Length))));
+        }
+    }
+    {
+        std::lock_guard lock(Mutex);
+        Log.push_back(packet);
+    }
+    Say(packet.Describe());
+    return true;
+}
+
+bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData) {
+    Packet packet;
+    packet.FromCalculator = true;
+    packet.MachineId = MachineId();
+    packet.Command = command;
+    packet.Length = static_cast<uint16_t>(data.size());
+    packet.Data = data;
+    std::vector<uint8_t> bytes = {packet.MachineId, command,
+                                  static_cast<uint8_t>(packet.Length & 0xFF),
+                                  static_cast<uint8_t>(packet.Length >> 8)};
+    if (withData) {
+        uint32_t sum = 0;
+        for (uint8_t b : data) sum += b;
+        packet.Checksum = static_cast<uint16_t>(sum);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        bytes.push_back(static_cast<uint8_t>(sum & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((sum >> 8) & 0xFF));
+    }
+    {
+        std::lock_guard lock(Mutex);
+        Log.push_back(packet);
+    }
+    Say(packet.Describe());
+    for (uint8_t b : bytes)
+        if (!Link.PutByte(b, Opts.ExchangeTimeout)) return false;
+    return true;
+}
+
+void SimCalculator::Run() {
+    while (Running) {
+        Packet packet;
+        if (!ReadPacket(packet, std::chrono::milliseconds(100))) {
+            if (Link.TakeReset()) OpenBackup.reset();
+            continue;
+        }
+        if (Opts.Silent) continue;
+        switch (packet.Command) {
+        case CmdVar:
+            HandleVar(packet);
+            break;
+        case CmdData:
+            // A further part of a backup just received (the TI-86's fourth).
+            if (OpenBackup) {
+                StoredVariable backup;
+                {
+                    std::lock_guard lock(Mutex);
+                    Vars[*OpenBackup].Parts.push_back(packet.Data);
+                    backup = Vars[*OpenBackup];
+                }
+                SendShort(CmdAck);
+                Store(backup);
+                if (backup.Parts.size() >= 4) OpenBackup.reset();
+            } else {
+                SendShort(CmdAck);
+            }
+            break;
+        case CmdEot:
+            OpenBackup.reset();
+            SendShort(CmdAck);
+            {
+                std::lock_guard lock(Mutex);
+                ++Eots;
+            }
+            break;
+        default:
+            break; // a stray ACK or CTS needs no answer
+        }
+    }
+}
+
+void SimCalculator::HandleVar(const Packet& var) {
+    OpenBackup.reset();
+    const int skip = Opts.Refuse ? Opts.Refuse(VarsAnnounced) : Opts.SkipCode;
+    ++VarsAnnounced;
+    if (skip) {
+        SendShort(CmdAck);
+        SendPacket(CmdSkip, {static_cast<uint8_t>(skip)}, true);
+        return;
+    }
+    if (!SendShort(CmdAck) || !SendShort(CmdCts)) return;
+    Packet reply;
+    if (!ReadPacket(reply, Opts.ExchangeTimeout) || reply.Command != CmdAck) return;
+
+    const uint8_t calcType = ModelCalcType(Opts.Kind);
+    StoredVariable variable;
+    variable.Header = var.Data;
+    variable.FileName = files::Ti8xReceivedName(calcType, variable.Header);
+    if (variable.FileName.empty()) variable.FileName = "UNKNOWN.var";
+    const bool backup =
+        var.Data.size() >= 3 && files::IsTi8xBackup(calcType, var.Data[2]);
+    const int parts = backup ? 3 : 1;
+    for (int i = 0; i < parts; ++i) {
+        Packet data;
+        if (!ReadPacket(data, Opts.ExchangeTimeout) || data.Command != CmdData) return;
+        variable.Parts.push_back(data.Data);
+        if (!SendShort(CmdAck)) return;
+    }
+    std::size_t index;
+    {
+        std::lock_guard lock(Mutex);
+        Vars.push_back(variable);
+        index = Vars.size() - 1;
+    }
+    Store(variable);
+    if (backup) OpenBackup = index;
+}
+
+void SimCalculator::Store(const StoredVariable& variable) {
+    const uint8_t calcType = ModelCalcType(Opts.Kind);
+    if (!Opts.Directory) {
+        Say("stored " + variable.FileName);
+        return;
+    }
+    files::Ti8xVariable entry{variable.Header, variable.Parts};
+    std::vector<uint8_t> image;
+    try {
+        image = files::BuildTi8xFile(calcType, files::Ti8xComment::Transferred, {entry});
+    } catch (const std::exception& e) {
+        Say(std::string("cannot store a variable: ") + e.what());
+        return;
+    }
+    const auto path = *Opts.Directory / variable.FileName;
+    if (WriteFileAtomically(path, image))
+        Say("stored " + variable.FileName + " (" + std::to_string(image.size()) + " bytes)");
+    else
+        Say("cannot write " + path.string());
+}
+
+void SimCalculator::LoadDirectory() {
+    if (!Opts.Directory) return;
+    std::error_code ec;
+    std::vector<std::filesystem::path> paths;
+    for (const auto& item : std::filesystem::directory_iterator(*Opts.Directory, ec))
+        if (item.is_regular_file(ec) && item.path().filename().string()[0] != '.')
+            paths.push_back(item.path());
+    std::sort(paths.begin(), paths.end());
+    const uint8_t calcType = ModelCalcType(Opts.Kind);
+    for (const auto& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+        const auto file = files::ReadTi8xFile(image, calcType == 6);
+        if (!file || file->CalcType != calcType) continue;
+        for (const auto& v : file->Variables)
+            Vars.push_back({v.Header, v.Parts, path.filename().string()});
+    }
+}
+
+} // namespace lodestrum::vcalc
