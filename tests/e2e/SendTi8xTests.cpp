@@ -1,8 +1,5 @@
-#include "drivers/SimDriver.h"
 #include "files/Ti8xFile.h"
-#include "support/JobRig.h"
-#include "support/TempDir.h"
-#include "transfers/Transfers.h"
+#include "support/SendRig.h"
 
 #include <gtest/gtest.h>
 
@@ -48,41 +45,7 @@ files::Ti8xVariable Variable(std::vector<uint8_t> header, std::vector<std::vecto
     return {std::move(header), std::move(parts)};
 }
 
-// A send job against the simulated calculator on the simulated cable.
-class SendRig {
-public:
-    explicit SendRig(Model model, vcalc::CalcOptions extra = {}) {
-        extra.Kind = model;
-        extra.Directory = Memory.Path();
-        if (const char* log = std::getenv("LODESTRUM_SIM_LOG")) extra.Log = *log == '1';
-        Driver = std::make_unique<drivers::SimDriver>(0, std::move(extra));
-        Rig.Env.Driver = Driver.get();
-        Rig.Env.Transfers = &transfers::DefaultTransfers();
-    }
-
-    bool Send(const std::filesystem::path& path, uint8_t op = engine::OpSendSingle) {
-        Rig.Start(op, path.string());
-        return Rig.WaitEnded(++Jobs, 30s);
-    }
-
-    std::vector<Packet> FromPc() const {
-        std::vector<Packet> out;
-        for (const auto& p : Driver->Calculator().Transcript())
-            if (!p.FromCalculator) out.push_back(p);
-        return out;
-    }
-    std::vector<uint8_t> Commands() const {
-        std::vector<uint8_t> out;
-        for (const auto& p : Driver->Calculator().Transcript()) out.push_back(p.Command);
-        return out;
-    }
-
-    testkit::TempDir Memory;
-    testkit::TempDir Work;
-    std::unique_ptr<drivers::SimDriver> Driver;
-    testkit::JobRig Rig;
-    int Jobs = 0;
-};
+using testkit::SendRig;
 
 constexpr uint8_t VAR = 0x06, CTS = 0x09, DATA = 0x15, SKIP = 0x36, ACK = 0x56, EOT = 0x92;
 
