@@ -1,5 +1,7 @@
 #include "vcalc/SimCalculator.h"
 
+#include "files/ReceivedName.h"
+#include "files/Ti89File.h"
 #include "files/Ti8xFile.h"
 
 #include <algorithm>
@@ -14,7 +16,8 @@ namespace lodestrum::vcalc {
 namespace {
 
 constexpr uint8_t CmdVar = 0x06, CmdCts = 0x09, CmdData = 0x15, CmdSkip = 0x36, CmdAck = 0x56,
-                  CmdEot = 0x92;
+                  CmdCont = 0x78, CmdEot = 0x92;
+constexpr uint8_t FlashAmsType = 0x23, FlashAppType = 0x24;
 
 bool CarriesData(uint8_t command) {
     return command == CmdVar || command == CmdData || command == CmdSkip;
@@ -247,26 +250,37 @@ void SimCalculator::Run() {
     }
 }
 
+bool SimCalculator::Family89() const { return ModelCalcType(Opts.Kind) >= 8; }
+
 void SimCalculator::HandleVar(const Packet& var) {
     OpenBackup.reset();
     const int skip = Opts.Refuse ? Opts.Refuse(VarsAnnounced) : Opts.SkipCode;
     ++VarsAnnounced;
+    const bool flash = Family89() && var.Data.size() >= 5 &&
+                       (var.Data[4] == FlashAmsType || var.Data[4] == FlashAppType);
     if (skip) {
         SendShort(CmdAck);
         SendPacket(CmdSkip, {static_cast<uint8_t>(skip)}, true);
+        // A FLASH sender goes on after any code but 2; take its blocks then.
+        if (!flash || skip == 2) return;
+        Packet ack;
+        if (!ReadPacket(ack, Opts.ExchangeTimeout) || ack.Command != CmdAck) return;
+        ReceiveFlash(var);
         return;
     }
     if (!SendShort(CmdAck) || !SendShort(CmdCts)) return;
     Packet reply;
     if (!ReadPacket(reply, Opts.ExchangeTimeout) || reply.Command != CmdAck) return;
+    if (flash) {
+        ReceiveFlash(var);
+        return;
+    }
 
     const uint8_t calcType = ModelCalcType(Opts.Kind);
     StoredVariable variable;
     variable.Header = var.Data;
-    variable.FileName = files::Ti8xReceivedName(calcType, variable.Header);
-    if (variable.FileName.empty()) variable.FileName = "UNKNOWN.var";
     const bool backup =
-        var.Data.size() >= 3 && files::IsTi8xBackup(calcType, var.Data[2]);
+        !Family89() && var.Data.size() >= 3 && files::IsTi8xBackup(calcType, var.Data[2]);
     const int parts = backup ? 3 : 1;
     for (int i = 0; i < parts; ++i) {
         Packet data;
@@ -274,6 +288,7 @@ void SimCalculator::HandleVar(const Packet& var) {
         variable.Parts.push_back(data.Data);
         if (!SendShort(CmdAck)) return;
     }
+    variable.FileName = FileNameFor(variable);
     std::size_t index;
     {
         std::lock_guard lock(Mutex);
@@ -284,16 +299,63 @@ void SimCalculator::HandleVar(const Packet& var) {
     if (backup) OpenBackup = index;
 }
 
-void SimCalculator::Store(const StoredVariable& variable) {
+// Blocks of a FLASH application or AMS: each DATA is answered with ACK; a
+// CONT asks for the next block (ACK, CTS), the EOT ends the transfer.
+void SimCalculator::ReceiveFlash(const Packet& var) {
+    StoredVariable flash;
+    flash.Header = var.Data;
+    flash.IsFlash = true;
+    for (;;) {
+        Packet data;
+        if (!ReadPacket(data, Opts.ExchangeTimeout) || data.Command != CmdData) return;
+        flash.Parts.push_back(data.Data);
+        if (!SendShort(CmdAck)) return;
+        Packet next;
+        if (!ReadPacket(next, Opts.ExchangeTimeout)) return;
+        if (next.Command == CmdEot) break;
+        if (next.Command != CmdCont) return;
+        if (!SendShort(CmdAck) || !SendShort(CmdCts)) return;
+        Packet ack;
+        if (!ReadPacket(ack, Opts.ExchangeTimeout) || ack.Command != CmdAck) return;
+    }
+    flash.FileName = FileNameFor(flash);
+    {
+        std::lock_guard lock(Mutex);
+        Vars.push_back(flash);
+        ++Eots;
+    }
+    Store(flash);
+}
+
+std::string SimCalculator::FileNameFor(const StoredVariable& variable) const {
     const uint8_t calcType = ModelCalcType(Opts.Kind);
+    const auto& h = variable.Header;
+    std::string name;
+    if (variable.IsFlash) {
+        if (h.size() >= 5 && h[4] == FlashAmsType) return "AMS.tib";
+        const std::size_t n = h.size() >= 6 ? std::min<std::size_t>(h[5], h.size() - 6) : 0;
+        name = files::SafeFileName(std::string(h.begin() + 6, h.begin() + 6 + n)) + ".flash";
+    } else if (Family89()) {
+        // VarHeader: size (4), type ID, name length, the name.
+        if (h.size() >= 6) {
+            const std::size_t n = std::min<std::size_t>(h[5], h.size() - 6);
+            name = files::Ti89ReceivedName(calcType, std::string(h.begin() + 6, h.begin() + 6 + n),
+                                           h[4]);
+        }
+    } else {
+        name = files::Ti8xReceivedName(calcType, h);
+    }
+    return name.empty() ? "UNKNOWN.var" : name;
+}
+
+void SimCalculator::Store(const StoredVariable& variable) {
     if (!Opts.Directory) {
         Say("stored " + variable.FileName);
         return;
     }
-    files::Ti8xVariable entry{variable.Header, variable.Parts};
     std::vector<uint8_t> image;
     try {
-        image = files::BuildTi8xFile(calcType, files::Ti8xComment::Transferred, {entry});
+        image = FileImageOf(variable);
     } catch (const std::exception& e) {
         Say(std::string("cannot store a variable: ") + e.what());
         return;
@@ -303,6 +365,30 @@ void SimCalculator::Store(const StoredVariable& variable) {
         Say("stored " + variable.FileName + " (" + std::to_string(image.size()) + " bytes)");
     else
         Say("cannot write " + path.string());
+}
+
+std::vector<uint8_t> SimCalculator::FileImageOf(const StoredVariable& variable) const {
+    const uint8_t calcType = ModelCalcType(Opts.Kind);
+    if (variable.IsFlash) {
+        std::vector<uint8_t> raw;
+        for (const auto& part : variable.Parts) raw.insert(raw.end(), part.begin(), part.end());
+        return raw;
+    }
+    if (Family89()) {
+        const auto& h = variable.Header;
+        files::Ti89Variable v;
+        if (h.size() >= 6) {
+            const std::size_t n = std::min<std::size_t>(h[5], h.size() - 6);
+            v.FullName.assign(h.begin() + 6, h.begin() + 6 + n);
+            v.TypeId = h[4];
+        } else {
+            v.TypeId = 0;
+        }
+        if (!variable.Parts.empty()) v.PacketData = variable.Parts.front();
+        return files::BuildTi89SingleFile(calcType, Opts.Kind == Model::TI92Plus, v);
+    }
+    return files::BuildTi8xFile(calcType, files::Ti8xComment::Transferred,
+                                {files::Ti8xVariable{variable.Header, variable.Parts}});
 }
 
 void SimCalculator::LoadDirectory() {
@@ -316,12 +402,40 @@ void SimCalculator::LoadDirectory() {
     const uint8_t calcType = ModelCalcType(Opts.Kind);
     for (const auto& path : paths) {
         std::ifstream in(path, std::ios::binary);
-        std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-        const auto file = files::ReadTi8xFile(image, calcType == 6);
-        if (!file || file->CalcType != calcType) continue;
-        for (const auto& v : file->Variables)
-            Vars.push_back({v.Header, v.Parts, path.filename().string()});
+        const std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+        const std::string fileName = path.filename().string();
+        if (!Family89()) {
+            const auto file = files::ReadTi8xFile(image, calcType == 6);
+            if (!file || file->CalcType != calcType) continue;
+            for (const auto& v : file->Variables) Vars.push_back({v.Header, v.Parts, fileName});
+            continue;
+        }
+        const auto family = files::Ti89CalcTypeFromSignature(image);
+        const auto table = files::ReadTi89Table(image);
+        if (!family || *family != calcType || !table) continue;
+        std::string folder = table->Folder.empty() ? "main" : table->Folder;
+        for (const auto& entry : table->Entries) {
+            if (entry.TypeId == files::Ti89FolderTypeId) {
+                folder = entry.Name;
+                continue;
+            }
+            const auto contents = files::Ti89VariableContents(image, entry.Offset);
+            if (!contents) continue;
+            // Kept as the calculator would announce it: folder\name, and its data packet.
+            const std::string full = folder + "\\" + entry.Name;
+            const uint32_t size = static_cast<uint32_t>(contents->size()) + 2;
+            std::vector<uint8_t> header = {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                                           static_cast<uint8_t>(size >> 16),
+                                           static_cast<uint8_t>(size >> 24), entry.TypeId,
+                                           static_cast<uint8_t>(full.size())};
+            header.insert(header.end(), full.begin(), full.end());
+            header.push_back(0);
+            std::vector<uint8_t> data = {0, 0, 0, 0, static_cast<uint8_t>(contents->size() >> 8),
+                                         static_cast<uint8_t>(contents->size())};
+            data.insert(data.end(), contents->begin(), contents->end());
+            Vars.push_back({header, {data}, fileName});
+        }
     }
 }
 

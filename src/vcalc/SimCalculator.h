@@ -63,6 +63,7 @@ struct StoredVariable {
     std::vector<uint8_t> Header;
     std::vector<std::vector<uint8_t>> Parts;
     std::string FileName; // the name it was written under in Directory
+    bool IsFlash = false;  // a FLASH application or AMS: Parts are its blocks
 };
 
 // The calculator's end of a link: it answers what the PC sends, keeps what
@@ -91,6 +92,10 @@ private:
     bool SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData);
     bool SendShort(uint8_t command) { return SendPacket(command, {}, false); }
     void HandleVar(const Packet& var);
+    void ReceiveFlash(const Packet& var);
+    bool Family89() const;
+    std::string FileNameFor(const StoredVariable& variable) const;
+    std::vector<uint8_t> FileImageOf(const StoredVariable& variable) const;
     void LoadDirectory();
     void Store(const StoredVariable& variable);
     void Say(const std::string& line) const;
