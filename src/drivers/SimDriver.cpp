@@ -1,14 +1,19 @@
 #include "drivers/SimDriver.h"
 
-#include <cstdlib>
-#include <filesystem>
+#include "platform/LinkPorts.h"
 
 namespace lodestrum::drivers {
 
 SimDriver::SimDriver(int pluggedEntry, vcalc::CalcOptions options)
     : Cable(pluggedEntry), End(Cable),
       Calc(std::make_unique<vcalc::SimCalculator>(End, std::move(options))) {
+    for (auto& w : Written) w.store(3);
     Calc->Start();
+}
+
+SimDriver::SimDriver(const SimSettings& settings) : SimDriver(settings.Entry, settings.Calc) {
+    for (int entry = 0; entry < platform::LinkPortCount; ++entry)
+        if (settings.Ports[entry]) SetPortBehaviour(entry, *settings.Ports[entry]);
 }
 
 SimDriver::~SimDriver() {
@@ -17,45 +22,33 @@ SimDriver::~SimDriver() {
 }
 
 std::unique_ptr<SimDriver> SimDriver::FromEnvironment(std::string& error) {
-    auto get = [](const char* name) -> std::string {
-        const char* value = std::getenv(name);
-        return value ? value : "";
-    };
-    vcalc::CalcOptions options;
-    if (const auto model = get("LODESTRUM_SIM_MODEL"); !model.empty()) {
-        const auto parsed = vcalc::ParseModel(model);
-        if (!parsed) {
-            error = "LODESTRUM_SIM_MODEL: unknown model '" + model +
-                    "' (82, 83, 85, 86, 89, 92P or 92)";
-            return nullptr;
+    const auto settings = SimSettingsFromEnvironment(error);
+    if (!settings) return nullptr;
+    return std::make_unique<SimDriver>(*settings);
+}
+
+void SimDriver::SetPortBehaviour(int entry, PortBehaviour behaviour) {
+    if (!platform::IsValidLinkPortIndex(entry)) return;
+    Behaviours[entry].store(behaviour == PortBehaviour::Calculator
+                                ? 0
+                                : static_cast<uint8_t>(static_cast<int>(behaviour) + 1));
+}
+
+void SimDriver::WritePort(uint32_t port, uint8_t value) {
+    for (int entry = 0; entry < platform::LinkPortCount; ++entry)
+        if (port == platform::OutPortOf(entry) && Behaviours[entry].load()) {
+            Written[entry].store(value);
+            return;
         }
-        options.Kind = *parsed;
-    }
-    if (const auto dir = get("LODESTRUM_SIM_DIR"); !dir.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(dir, ec)) {
-            error = "LODESTRUM_SIM_DIR: '" + dir + "' is not a folder";
-            return nullptr;
-        }
-        options.Directory = dir;
-    }
-    if (const auto skip = get("LODESTRUM_SIM_SKIP"); !skip.empty()) {
-        if (skip != "1" && skip != "2") {
-            error = "LODESTRUM_SIM_SKIP: '" + skip + "' is neither 1 nor 2";
-            return nullptr;
-        }
-        options.SkipCode = skip[0] - '0';
-    }
-    options.Log = get("LODESTRUM_SIM_LOG") == "1";
-    int entry = 0;
-    if (const auto port = get("LODESTRUM_SIM_PORT"); !port.empty()) {
-        entry = std::atoi(port.c_str());
-        if (port.find_first_not_of("0123456789") != std::string::npos || entry > 7) {
-            error = "LODESTRUM_SIM_PORT: '" + port + "' is not a port entry from 0 to 7";
-            return nullptr;
-        }
-    }
-    return std::make_unique<SimDriver>(entry, std::move(options));
+    Cable.WritePort(port, value);
+}
+
+uint8_t SimDriver::ReadPort(uint32_t port) {
+    for (int entry = 0; entry < platform::LinkPortCount; ++entry)
+        if (port == platform::InPortOf(entry))
+            if (const uint8_t b = Behaviours[entry].load())
+                return BehaviourRead(static_cast<PortBehaviour>(b - 1), Written[entry].load());
+    return Cable.ReadPort(port);
 }
 
 } // namespace lodestrum::drivers
