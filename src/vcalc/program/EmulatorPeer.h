@@ -1,0 +1,52 @@
+#pragma once
+
+#include "drivers/SimSettings.h"
+#include "platform/MessageEndpoint.h"
+#include "platform/NamedMutex.h"
+#include "platform/RingLink.h"
+#include "platform/SharedRing.h"
+#include "vcalc/SimCalculator.h"
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace lodestrum::vcalc {
+
+// The emulator's side of the virtual link, around the simulated calculator:
+// its own ring, the "TEmuWnd" endpoint, the mutex "Virtual TI", and the
+// programs it has greeted or heard from. Everything but the calculator runs
+// on the thread that calls these methods.
+class EmulatorPeer {
+public:
+    explicit EmulatorPeer(const drivers::SimSettings& settings);
+    ~EmulatorPeer();
+
+    bool Start(std::string& error);
+    // Hello and SendBuffer to every program window that listens now.
+    void GreetPrograms();
+    // Switches the cable and tells the programs (EnableLink / DisableLink).
+    void SetLink(bool on);
+    // Goodbye to every program; then the calculator stops.
+    void Shutdown();
+
+    int MessageFd() const { return Endpoint ? Endpoint->Fd() : -1; }
+    void ServeMessages() { Endpoint->ServePending(); }
+    const std::string& RingName() const { return Own->Name(); }
+
+private:
+    void Handle(const platform::Message& message);
+    void AnnounceRing(const std::string& window);
+    void Say(const std::string& line) const;
+
+    drivers::SimSettings Settings;
+    std::shared_ptr<platform::SharedRing> Own;
+    std::unique_ptr<platform::NamedMutex> Mutex;
+    std::unique_ptr<platform::MessageEndpoint> Endpoint;
+    std::unique_ptr<platform::RingLink> Link;
+    std::unique_ptr<SimCalculator> Calc;
+    std::set<std::string> Programs;
+    bool Down = false;
+};
+
+} // namespace lodestrum::vcalc
