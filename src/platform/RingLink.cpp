@@ -39,6 +39,10 @@ bool RingLink::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
 }
 
 void RingLink::AttachPeer(std::shared_ptr<SharedRing> peer) {
+    // Bytes written before this end was there belong to nobody (a job the
+    // previous emulator left half done); replaying them would garble the next packet.
+    if (peer)
+        for (int i = 0; i < 256 && RingHasData(peer->Ring()); ++i) RingGetByte(peer->Ring());
     std::shared_ptr<SharedRing> old;
     {
         std::lock_guard lock(PeerMutex);
