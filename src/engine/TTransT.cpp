@@ -242,6 +242,7 @@ uint8_t TTransThread::ReceiveByte() {
     uint8_t r = 0;
     if (UseVirtualLink) {
         while (!Env.Virtual || !Env.Virtual->RingHasData()) {
+            if (Terminated()) return 0;
             Pause(50);
             if (Terminated()) return 0;
         }
@@ -297,6 +298,7 @@ void TTransThread::ReceiveBlock(uint8_t* buffer, int32_t count) {
 
 void TTransThread::VirtualSendByte(uint8_t value) {
     while (!Env.Virtual || !Env.Virtual->RingHasRoom()) {
+        if (Terminated()) return;
         Pause(50);
         if (Terminated()) return;
     }
@@ -350,6 +352,10 @@ void TTransThread::SetProgress(int32_t value) {
 }
 
 void TTransThread::Pause(int milliseconds) {
+    if (Env.Sleep) {
+        Env.Sleep(milliseconds);
+        return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

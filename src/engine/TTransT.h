@@ -49,6 +49,9 @@ struct LinkEnvironment {
     LinkSerializer* Serializer = nullptr;
     VirtualCable* Virtual = nullptr;
     const TransferSet* Transfers = nullptr;
+    // Replaces the real pauses when set (fuzzing runs a transfer many
+    // thousand times a second; its pauses would make that impossible).
+    void (*Sleep)(int milliseconds) = nullptr;
 };
 
 enum TransferOpCode : uint8_t {
