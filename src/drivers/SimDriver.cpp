@@ -11,7 +11,21 @@ SimDriver::SimDriver(int pluggedEntry, vcalc::CalcOptions options)
     Calc->Start();
 }
 
-SimDriver::SimDriver(const SimSettings& settings) : SimDriver(settings.Entry, settings.Calc) {
+namespace {
+
+// What the settings ask the calculator to send and show.
+vcalc::CalcOptions CalcOptionsOf(const SimSettings& settings) {
+    vcalc::CalcOptions options = settings.Calc;
+    options.SendOnStart = settings.Send;
+    options.BackupOnStart = settings.Backup;
+    if (!settings.Screen.empty()) options.ScreenFile = settings.Screen;
+    return options;
+}
+
+} // namespace
+
+SimDriver::SimDriver(const SimSettings& settings)
+    : SimDriver(settings.Entry, CalcOptionsOf(settings)) {
     for (int entry = 0; entry < platform::LinkPortCount; ++entry)
         if (settings.Ports[entry]) SetPortBehaviour(entry, *settings.Ports[entry]);
 }

@@ -19,4 +19,18 @@ inline constexpr const char* FlashInfoTitle = "FLASH Info";
 inline constexpr const char* AmsInfoTitle = "AMS Info";
 inline constexpr const char* Sending = "Sending: ";
 
+inline constexpr const char* Receiving = "Receiving...";
+inline constexpr const char* ReceivingName = "Receiving: ";
+inline constexpr const char* ReplaceTitle = "Lodestrum";
+inline constexpr const char* ReplaceStart = "Replace ";
+inline constexpr const char* ReplaceEnd = "?\nPress No to choose another name.";
+inline constexpr const char* SaveFileAs = "Save file as:";
+inline constexpr const char* SaveBackupAs = "Save backup as:";
+inline constexpr const char* UnableToCreate = "Unable to create ";
+inline constexpr const char* UnableToCreateFile = "Unable to create file.";
+inline constexpr const char* CantWrite = "Can't write to file.";
+
+inline constexpr const char* GettingScreenShot = "Getting ScreenShot...";
+inline constexpr const char* UnableToAllocate = "Unable to allocate memory!";
+
 } // namespace lodestrum::transfers::text

@@ -1,5 +1,6 @@
 #include "vcalc/SimCalculator.h"
 
+#include "files/MonoImageFile.h"
 #include "files/ReceivedName.h"
 #include "files/Ti89File.h"
 #include "files/Ti8xFile.h"
@@ -16,7 +17,7 @@ namespace lodestrum::vcalc {
 namespace {
 
 constexpr uint8_t CmdVar = 0x06, CmdCts = 0x09, CmdData = 0x15, CmdSkip = 0x36, CmdAck = 0x56,
-                  CmdCont = 0x78, CmdEot = 0x92;
+                  CmdRdy = 0x68, CmdScr = 0x6D, CmdCont = 0x78, CmdEot = 0x92;
 constexpr uint8_t FlashAmsType = 0x23, FlashAppType = 0x24;
 
 bool CarriesData(uint8_t command) {
@@ -110,6 +111,16 @@ std::string Packet::Describe() const {
 SimCalculator::SimCalculator(platform::ByteLink& link, CalcOptions options)
     : Link(link), Opts(std::move(options)) {
     LoadDirectory();
+    if (!Opts.SendOnStart.empty()) {
+        std::vector<std::string> names;
+        if (Opts.SendOnStart != "all") {
+            std::istringstream in(Opts.SendOnStart);
+            for (std::string name; std::getline(in, name, ',');)
+                if (!name.empty()) names.push_back(name);
+        }
+        Queue.push_back({false, std::move(names)});
+    }
+    if (Opts.BackupOnStart) Queue.push_back({true, {}});
 }
 
 SimCalculator::~SimCalculator() { Stop(); }
@@ -180,7 +191,8 @@ bool SimCalculator::ReadPacket(Packet& packet, std::chrono::milliseconds firstBy
     return true;
 }
 
-bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData) {
+bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData,
+                               std::optional<std::chrono::milliseconds> firstByteTimeout) {
     Packet packet;
     packet.FromCalculator = true;
     packet.MachineId = MachineId();
@@ -193,18 +205,25 @@ bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data
     if (withData) {
         uint32_t sum = 0;
         for (uint8_t b : data) sum += b;
+        if (Opts.WrongChecksums) ++sum;
         packet.Checksum = static_cast<uint16_t>(sum);
         bytes.insert(bytes.end(), data.begin(), data.end());
         bytes.push_back(static_cast<uint8_t>(sum & 0xFF));
         bytes.push_back(static_cast<uint8_t>((sum >> 8) & 0xFF));
+    }
+    std::size_t i = 0;
+    if (firstByteTimeout) {
+        // Starting a transmission of its own: the packet counts only once the PC took a bit.
+        if (!Link.PutByte(bytes[0], *firstByteTimeout)) return false;
+        i = 1;
     }
     {
         std::lock_guard lock(Mutex);
         Log.push_back(packet);
     }
     Say(packet.Describe());
-    for (uint8_t b : bytes)
-        if (!Link.PutByte(b, Opts.ExchangeTimeout)) return false;
+    for (; i < bytes.size(); ++i)
+        if (!Link.PutByte(bytes[i], Opts.ExchangeTimeout)) return false;
     return true;
 }
 
@@ -213,6 +232,17 @@ void SimCalculator::Run() {
         Packet packet;
         if (!ReadPacket(packet, std::chrono::milliseconds(100))) {
             if (Link.TakeReset()) OpenBackup.reset();
+            if (Opts.Silent || !Running) continue;
+            std::optional<Transmission> next;
+            {
+                std::lock_guard lock(Mutex);
+                if (!Queue.empty()) next = Queue.front();
+            }
+            // The PC sent nothing for a while: the calculator's turn to talk.
+            if (next && SendTransmission(*next)) {
+                std::lock_guard lock(Mutex);
+                Queue.erase(Queue.begin());
+            }
             continue;
         }
         if (Opts.Silent) continue;
@@ -243,6 +273,9 @@ void SimCalculator::Run() {
                 std::lock_guard lock(Mutex);
                 ++Eots;
             }
+            break;
+        case CmdScr:
+            SendScreen();
             break;
         default:
             break; // a stray ACK or CTS needs no answer
@@ -437,6 +470,246 @@ void SimCalculator::LoadDirectory() {
             Vars.push_back({header, {data}, fileName});
         }
     }
+}
+
+StoredVariable Ti89Stored(const std::string& fullName, uint8_t typeId,
+                          const std::vector<uint8_t>& contents) {
+    const auto size = static_cast<uint32_t>(contents.size()) + 2;
+    std::vector<uint8_t> header = {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                                   static_cast<uint8_t>(size >> 16),
+                                   static_cast<uint8_t>(size >> 24), typeId,
+                                   static_cast<uint8_t>(fullName.size())};
+    header.insert(header.end(), fullName.begin(), fullName.end());
+    header.push_back(0);
+    std::vector<uint8_t> data = {0, 0, 0, 0, static_cast<uint8_t>(contents.size() >> 8),
+                                 static_cast<uint8_t>(contents.size())};
+    data.insert(data.end(), contents.begin(), contents.end());
+    return {header, {data}, {}};
+}
+
+std::string VariableName(Model model, const StoredVariable& variable) {
+    const uint8_t calcType = ModelCalcType(model);
+    const auto& h = variable.Header;
+    if (calcType < 8) return files::Ti8xVariableName(calcType, h);
+    if (h.size() < 6) return {};
+    const std::size_t n = std::min<std::size_t>(h[5], h.size() - 6);
+    return std::string(h.begin() + 6, h.begin() + 6 + static_cast<std::ptrdiff_t>(n));
+}
+
+std::vector<uint8_t> ScreenBytes(const CalcOptions& options) {
+    const uint8_t calcType = ModelCalcType(options.Kind);
+    const int width = calcType <= 3 ? 96 : calcType <= 7 ? 128 : 240;
+    const int height = calcType >= 8 ? 128 : 64;
+    const std::size_t row = static_cast<std::size_t>(width / 8);
+    std::vector<uint8_t> bytes(row * static_cast<std::size_t>(height));
+    if (options.ScreenFile) {
+        std::ifstream in(*options.ScreenFile, std::ios::binary);
+        const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+        if (const auto image = files::DecodeMonoBmp(file)) {
+            // The picture's top-left corner; what it does not cover stays light.
+            const std::size_t imageRow = static_cast<std::size_t>(image->Width + 7) / 8;
+            for (int y = 0; y < std::min(height, image->Height); ++y)
+                for (std::size_t x = 0; x < std::min(row, imageRow); ++x)
+                    bytes[row * y + x] = static_cast<uint8_t>(~image->Bits[imageRow * y + x]);
+            if (image->Width % 8 && imageRow <= row)
+                for (int y = 0; y < std::min(height, image->Height); ++y)
+                    bytes[row * y + imageRow - 1] &= static_cast<uint8_t>(0xFF << (8 - image->Width % 8));
+            return bytes;
+        }
+    }
+    // A dark first byte, then diagonal stripes, so every byte position tells.
+    for (std::size_t j = 0; j < bytes.size(); ++j)
+        bytes[j] = static_cast<uint8_t>((j * 7 + j / row) * 29);
+    bytes[0] = 0xFF;
+    return bytes;
+}
+
+void SimCalculator::QueueSend(std::vector<std::string> names) {
+    std::lock_guard lock(Mutex);
+    Queue.push_back({false, std::move(names)});
+}
+
+void SimCalculator::QueueBackup() {
+    std::lock_guard lock(Mutex);
+    Queue.push_back({true, {}});
+}
+
+void SimCalculator::AddVariable(StoredVariable variable) {
+    std::lock_guard lock(Mutex);
+    Vars.push_back(std::move(variable));
+}
+
+int SimCalculator::PendingSends() const {
+    std::lock_guard lock(Mutex);
+    return static_cast<int>(Queue.size());
+}
+
+int SimCalculator::SentCount() const {
+    std::lock_guard lock(Mutex);
+    return Sent;
+}
+
+bool SimCalculator::Expect(uint8_t command, std::chrono::milliseconds timeout) {
+    Packet reply;
+    return ReadPacket(reply, timeout) && reply.Command == command;
+}
+
+// The VarHeader as it goes out, with the faults asked for.
+std::vector<uint8_t> SimCalculator::Announced(const StoredVariable& variable) const {
+    std::vector<uint8_t> h = variable.Header;
+    const bool family89 = Family89();
+    if (Opts.NameOverride) {
+        const std::string& name = *Opts.NameOverride;
+        if (family89 && h.size() >= 6) {
+            h.resize(6);
+            h[5] = static_cast<uint8_t>(std::min<std::size_t>(name.size(), 255));
+            h.insert(h.end(), name.begin(), name.begin() + h[5]);
+            h.push_back(0);
+        } else if (!family89 && ModelCalcType(Opts.Kind) <= 3 && h.size() >= 11) {
+            for (std::size_t i = 0; i < 8; ++i) h[3 + i] = i < name.size() ? name[i] : 0;
+        } else if (!family89 && h.size() >= 4) {
+            const std::size_t n = std::min<std::size_t>(name.size(), 8);
+            h.erase(h.begin() + 4, h.begin() + 4 + std::min<std::size_t>(h[3], h.size() - 4));
+            h[3] = static_cast<uint8_t>(n);
+            h.insert(h.begin() + 4, name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    }
+    if (Opts.AnnounceSize) {
+        if (family89 && h.size() >= 4) {
+            const uint32_t real = static_cast<uint32_t>(h[0] | (h[1] << 8) | (h[2] << 16)) |
+                                  (static_cast<uint32_t>(h[3]) << 24);
+            const uint32_t size = Opts.AnnounceSize(real);
+            for (int i = 0; i < 4; ++i) h[i] = static_cast<uint8_t>(size >> (8 * i));
+        } else if (!family89 && h.size() >= 2) {
+            const uint32_t size = Opts.AnnounceSize(static_cast<uint32_t>(h[0] | (h[1] << 8)));
+            h[0] = static_cast<uint8_t>(size);
+            h[1] = static_cast<uint8_t>(size >> 8);
+        }
+    }
+    return h;
+}
+
+StoredVariable SimCalculator::BackupOfMemory() const {
+    const uint8_t calcType = ModelCalcType(Opts.Kind);
+    std::vector<uint8_t> all;
+    {
+        std::lock_guard lock(Mutex);
+        for (const auto& v : Vars)
+            for (const auto& part : v.Parts) all.insert(all.end(), part.begin(), part.end());
+    }
+    auto pattern = [](std::size_t size, uint8_t seed) {
+        std::vector<uint8_t> bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13);
+        return bytes;
+    };
+    // System area, symbol table, then the user memory: its variables' data.
+    std::vector<std::vector<uint8_t>> parts = {pattern(1024, 1), pattern(256, 2), all};
+    if (parts[2].size() > 0xFFFF) parts[2].resize(0xFFFF);
+    if (parts[2].empty()) parts[2] = pattern(64, 3);
+    if (calcType == 6 && Opts.FourPartBackup) parts.push_back(pattern(32, 4));
+    const uint8_t type = files::BackupTypeId(calcType);
+    std::vector<uint8_t> header = {static_cast<uint8_t>(parts[0].size()),
+                                   static_cast<uint8_t>(parts[0].size() >> 8),
+                                   type,
+                                   static_cast<uint8_t>(parts[1].size()),
+                                   static_cast<uint8_t>(parts[1].size() >> 8),
+                                   static_cast<uint8_t>(parts[2].size()),
+                                   static_cast<uint8_t>(parts[2].size() >> 8),
+                                   0x00,
+                                   0x00};
+    return {header, parts, "backup"};
+}
+
+// VAR, the PC's ACK and CTS, the calculator's ACK, then each part with the
+// PC's ACK. started tells whether the PC took anything of it.
+bool SimCalculator::SendVariable(const StoredVariable& variable, bool first, bool& started) {
+    using namespace std::chrono_literals;
+    const auto announce = first ? std::optional(20ms) : std::nullopt;
+    if (first && Family89()) {
+        for (int i = 0; i < Opts.ReadyPackets; ++i) {
+            if (!SendPacket(CmdRdy, {}, false, i == 0 ? announce : std::nullopt)) return false;
+            started = true;
+        }
+    }
+    const bool announced = SendPacket(CmdVar, Announced(variable), true,
+                                      started ? std::nullopt : announce);
+    if (!announced) return false;
+    started = true;
+    if (!Expect(CmdAck, Opts.ExchangeTimeout)) return false;
+    Packet answer;
+    if (!ReadPacket(answer, Opts.AnswerTimeout)) {
+        Say("no CTS: the variable is left out");
+        return true;
+    }
+    if (answer.Command != CmdCts) return false;
+    if (!SendShort(CmdAck)) return false;
+    for (const auto& part : variable.Parts) {
+        if (!SendPacket(CmdData, part, true)) return false;
+        if (!Expect(CmdAck, Opts.ExchangeTimeout)) return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::string SplitName(const std::string& full) {
+    const auto slash = full.find('\\');
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+} // namespace
+
+bool SimCalculator::SendTransmission(const Transmission& transmission) {
+    bool started = false;
+    auto finish = [&](bool complete) {
+        // Given up once begun: a calculator shows its link error and forgets it.
+        if (complete) {
+            std::lock_guard lock(Mutex);
+            ++Sent;
+        } else {
+            Say("transmission given up");
+        }
+        return complete || started;
+    };
+    if (transmission.Backup) {
+        if (Family89()) {
+            Say("this model sends no backup");
+            return true;
+        }
+        return finish(SendVariable(BackupOfMemory(), true, started));
+    }
+
+    std::vector<StoredVariable> chosen;
+    {
+        std::lock_guard lock(Mutex);
+        if (transmission.Names.empty()) {
+            for (const auto& v : Vars)
+                if (!v.IsFlash) chosen.push_back(v);
+        } else {
+            for (const auto& name : transmission.Names) {
+                const auto found = std::find_if(Vars.begin(), Vars.end(), [&](const StoredVariable& v) {
+                    const std::string full = VariableName(Opts.Kind, v);
+                    return !v.IsFlash && (full == name || SplitName(full) == name);
+                });
+                if (found != Vars.end()) chosen.push_back(*found);
+                else Say("no variable " + name);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        if (!SendVariable(chosen[i], i == 0, started)) return finish(false);
+    using namespace std::chrono_literals;
+    if (!SendPacket(CmdEot, {}, false, started ? std::nullopt : std::optional(20ms))) return finish(false);
+    started = true;
+    return finish(Expect(CmdAck, Opts.ExchangeTimeout));
+}
+
+// ACK, then the display as one data packet. The PC reads no checksum: its
+// line reset ends the packet.
+void SimCalculator::SendScreen() {
+    if (!SendShort(CmdAck)) return;
+    SendPacket(CmdData, ScreenBytes(Opts), true);
 }
 
 } // namespace lodestrum::vcalc

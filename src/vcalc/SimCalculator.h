@@ -44,6 +44,25 @@ struct CalcOptions {
     // How long the calculator waits for the PC inside an exchange before it
     // gives up and returns to waiting for a new one.
     std::chrono::milliseconds ExchangeTimeout{3000};
+
+    // Sending, as if the user pressed send on the calculator once the link is
+    // up: "all" or NAME,... of its memory, and a backup of it.
+    std::string SendOnStart;
+    bool BackupOnStart = false;
+    // TI-86: the backup goes in four parts instead of three.
+    bool FourPartBackup = false;
+    // TI-89/92: RDY packets sent before the first VAR of a transmission.
+    int ReadyPackets = 0;
+    // How long it waits for the PC's CTS after a VAR: the PC may be asking
+    // its user first. Without one it goes on with the next variable.
+    std::chrono::milliseconds AnswerTimeout{60000};
+    // A 1-bit BMP shown on its screen; a test pattern otherwise.
+    std::optional<std::filesystem::path> ScreenFile;
+
+    // Faults of what it sends, on request.
+    std::optional<std::string> NameOverride; // every variable announced under this name
+    std::function<uint32_t(uint32_t)> AnnounceSize; // the size a VAR announces, from the real one
+    bool WrongChecksums = false;             // every VAR and DATA checksum off by one
 };
 
 // One packet as it crossed the link.
@@ -66,6 +85,19 @@ struct StoredVariable {
     bool IsFlash = false;  // a FLASH application or AMS: Parts are its blocks
 };
 
+// What a TI-89/92 keeps of a variable, as it would announce it: the VarHeader
+// (size, type ID, name length, name, zero) and one data packet (four zero
+// bytes, the size big-endian, the contents).
+StoredVariable Ti89Stored(const std::string& fullName, uint8_t typeId,
+                          const std::vector<uint8_t>& contents);
+// The name a user picks a variable by: the TI-8x name, or the TI-89/92 name as
+// announced (folder\name or name).
+std::string VariableName(Model model, const StoredVariable& variable);
+// The display bytes the calculator sends for a screen request: from the image
+// file when one is set (cut or padded to the model's display), a test pattern
+// otherwise; a set bit is a dark pixel.
+std::vector<uint8_t> ScreenBytes(const CalcOptions& options);
+
 // The calculator's end of a link: it answers what the PC sends, keeps what
 // it receives, and records every packet both ways. It runs on a thread of
 // its own over a ByteLink (the simulated cable, or a virtual-link ring).
@@ -86,11 +118,36 @@ public:
     int EotCount() const;
     const CalcOptions& Options() const { return Opts; }
 
+    // Sending on request: the named variables (all of them when names is
+    // empty) and an EOT, or a backup of the memory. It starts once the lines
+    // are quiet and the PC takes the first bit, and gives up a transmission
+    // the PC stops answering.
+    void QueueSend(std::vector<std::string> names = {});
+    void QueueBackup();
+    // Adds a variable to the memory without a transfer (for tests).
+    void AddVariable(StoredVariable variable);
+    // Transmissions queued and not yet sent or given up.
+    int PendingSends() const;
+    // Transmissions that went to their end.
+    int SentCount() const;
+
 private:
     void Run();
     bool ReadPacket(Packet& packet, std::chrono::milliseconds firstByteTimeout);
-    bool SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData);
+    bool SendPacket(uint8_t command, const std::vector<uint8_t>& data, bool withData,
+                    std::optional<std::chrono::milliseconds> firstByteTimeout = std::nullopt);
     bool SendShort(uint8_t command) { return SendPacket(command, {}, false); }
+    bool Expect(uint8_t command, std::chrono::milliseconds timeout);
+    struct Transmission {
+        bool Backup = false;
+        std::vector<std::string> Names;
+    };
+    // false when the PC never took the first byte: the transmission stays queued.
+    bool SendTransmission(const Transmission& transmission);
+    bool SendVariable(const StoredVariable& variable, bool first, bool& started);
+    StoredVariable BackupOfMemory() const;
+    std::vector<uint8_t> Announced(const StoredVariable& variable) const;
+    void SendScreen();
     void HandleVar(const Packet& var);
     void ReceiveFlash(const Packet& var);
     bool Family89() const;
@@ -110,6 +167,8 @@ private:
     std::vector<StoredVariable> Vars;
     int Eots = 0;
     int VarsAnnounced = 0;
+    std::vector<Transmission> Queue;
+    int Sent = 0;
     // A backup whose fourth part may still come.
     std::optional<std::size_t> OpenBackup;
 };
