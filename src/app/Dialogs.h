@@ -27,14 +27,21 @@ public:
     virtual void StandardError(QWidget* parent, const QString& text) = 0;
 };
 
+// Message boxes and QFileDialog. With AutoAnswer every box is answered at
+// once (OK, No, Cancel) and its text goes to standard error, for scripted runs.
 class QtDialogs : public Dialogs {
 public:
+    explicit QtDialogs(bool autoAnswer = false) : AutoAnswer(autoAnswer) {}
+
     void Error(QWidget* parent, const QString& title, const QString& text,
                const QString& detail) override;
     bool YesNo(QWidget* parent, const QString& title, const QString& text,
                engine::MessageIcon icon) override;
     bool RunSaveDialog(QFileDialog& dialog) override;
     void StandardError(QWidget* parent, const QString& text) override;
+
+private:
+    bool AutoAnswer;
 };
 
 } // namespace lodestrum::app

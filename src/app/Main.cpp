@@ -34,17 +34,19 @@ int Run(int argc, char** argv) {
         platform::DriverRegistry::Instance().Create(driverName, reason);
     const std::string commandLine = app::CommandLinePath(argc, argv);
 
+    // Lets scripted runs and tests go through every box without a click.
+    const char* autoOk = std::getenv("LODESTRUM_AUTO_OK");
+    const bool autoAnswer = autoOk && *autoOk == '1';
+
     app::Application application(argc, argv);
-    auto prompts = std::make_shared<app::QtDialogs>();
+    auto prompts = std::make_shared<app::QtDialogs>(autoAnswer);
     application.SetPrompts(prompts);
 
     if (!driver) {
         std::fprintf(stderr, "lodestrum: port driver \"%s\" not loaded: %s\n", driverName.c_str(),
                      reason.empty() ? "unknown driver" : reason.c_str());
         app::TDllErrDlg DllErrDlg;
-        // Lets scripted runs and tests end the dialog without a click.
-        if (const char* autoOk = std::getenv("LODESTRUM_AUTO_OK"); autoOk && *autoOk == '1')
-            QTimer::singleShot(0, &DllErrDlg, &QDialog::accept);
+        if (autoAnswer) QTimer::singleShot(0, &DllErrDlg, &QDialog::accept);
         DllErrDlg.exec();
         return 0;
     }

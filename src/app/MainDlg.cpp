@@ -26,7 +26,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTextBrowser>
 
 namespace lodestrum::app {
@@ -125,6 +127,13 @@ TTranDlg::TTranDlg(WindowSetup setup, QWidget* parent)
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setGeometry(0, 0, 486, 273);
+    // Six French captions have to fit the fixed width without scroll arrows.
+    PageControl1->tabBar()->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { padding: 3px 6px; border: 1px solid palette(mid); border-bottom: none;"
+        " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
+        "QTabBar::tab:selected { background: palette(window); }"
+        "QTabBar::tab:!selected { margin-top: 2px; }"));
+    PageControl1->setUsesScrollButtons(false);
     BuildLinkingSheet();
     BuildScreenSheet();
     BuildSettingSheet();
@@ -279,31 +288,31 @@ void TTranDlg::BuildOptnSheet() {
     OptnSheet = new QWidget;
     PageControl1->addTab(OptnSheet, Q("Options Calculatrice"));
     TI89Box = new QGroupBox(Q("TI89, TI92+"), OptnSheet);
-    TI89Box->setGeometry(6, 2, 300, 176);
+    TI89Box->setGeometry(6, 2, 284, 176);
     TI89ClipSS = Check("Capture écran",
                        "Seulement la partie visible de l écran de la TI-89 est capturé", TI89Box,
-                       {8, 18, 286, 20});
+                       {8, 18, 270, 20});
     TI89UseFold = Check("Ne pas envoyer le nom des repertoires",
                         "Les fichiers sont stockés dans le repertoire actif.", TI89Box,
-                        {8, 40, 286, 20});
+                        {8, 40, 270, 20});
     TI89Save92 = Check("Si vous utilisé une TI92+.",
                        "Les fichiers TI89 seront stockés en fichiers TI92+.", TI89Box,
-                       {8, 62, 286, 20});
+                       {8, 62, 270, 20});
     TI89MenuOnly = Check("Envoie multiple seleument sous Var-Link",
                          "Si non coché, la reception de fichiers multiples ce fera sous l écran Home.",
-                         TI89Box, {8, 84, 286, 20});
+                         TI89Box, {8, 84, 270, 20});
     TI89SendToF = Check("Envoie des fichiers vers le repertoire:",
                         "Tout les fichiers sont stockés dans ce repertoire.", TI89Box,
-                        {8, 106, 286, 20});
+                        {8, 106, 270, 20});
     DefFoldName = new QLineEdit(Q("main"), TI89Box);
     DefFoldName->setMaxLength(8);
     DefFoldName->setGeometry(28, 130, 100, 22);
     DefFoldName->setToolTip(TI89SendToF->toolTip());
 
     TI86Box = new QGroupBox(Q("TI86"), OptnSheet);
-    TI86Box->setGeometry(314, 2, 160, 56);
-    TI86Back4p = Check("Sauvegarde en 4 parties", nullptr, TI86Box, {8, 22, 146, 20});
-    SaveBtn2 = Button("Sau&vegarde Options", OptnSheet, {314, 66, 160, 28});
+    TI86Box->setGeometry(296, 2, 178, 56);
+    TI86Back4p = Check("Sauvegarde en 4 parties", nullptr, TI86Box, {8, 22, 166, 20});
+    SaveBtn2 = Button("Sau&vegarde Options", OptnSheet, {296, 66, 178, 28});
     connect(SaveBtn2, &QPushButton::clicked, this, &TTranDlg::SaveOptBtnClick);
 }
 
@@ -412,6 +421,7 @@ void TTranDlg::LoadHelpText() {
         if (!file.open(QIODevice::ReadOnly)) continue;
         const QByteArray data = file.read(RtfReader::MaxInput);
         RtfReader::Read(data, *RichEdit1->document());
+        RichEdit1->moveCursor(QTextCursor::Start);
         return;
     }
     Prompts().Error(this, Q(text::ErrorTitle), Q(text::HelpOpenError));

@@ -39,7 +39,7 @@ inline constexpr const char* DriverText =
     "Please install the driver from";
 inline constexpr const char* DriverUrl = "https://lodestrum.quarrendale.org/drivers/";
 
-inline constexpr const char* Credits = "Lodestrum 4.1 - Quarrendale - link program for TI calculators";
+inline constexpr const char* Credits = "Lodestrum 4.1 \u00a9 Quarrendale \u2014 TI calculator link";
 inline constexpr const char* MakerUrl = "https://lodestrum.quarrendale.org/";
 
 } // namespace lodestrum::app::text

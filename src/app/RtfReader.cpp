@@ -118,13 +118,13 @@ private:
         case '-': break;
         case '*': if (PendingDestination) State().Skip = true; break;
         case '\'': {
-            if (Pos + 1 < Data.size()) {
-                const int hi = HexValue(Data[Pos]);
-                const int lo = HexValue(Data[Pos + 1]);
-                if (hi >= 0 && lo >= 0) {
-                    Pos += 2;
-                    Text(FromCp1252(static_cast<uint8_t>(hi * 16 + lo)));
-                }
+            const int hi = Pos < Data.size() ? HexValue(Data[Pos]) : -1;
+            const int lo = Pos + 1 < Data.size() ? HexValue(Data[Pos + 1]) : -1;
+            if (hi >= 0 && lo >= 0) {
+                Pos += 2;
+                Text(FromCp1252(static_cast<uint8_t>(hi * 16 + lo)));
+            } else if (hi >= 0 && Pos + 1 >= Data.size()) {
+                ++Pos; // a byte cut off at the end of the file
             }
             break;
         }
