@@ -79,6 +79,27 @@ Bytes Ti89Packet(const Bytes& contents) {
     return data;
 }
 
+// A FLASH block: the 78-byte header (date 12/11/2026, device type 0x98: TI-89) and its data.
+Bytes FlashBlock(const std::string& name, uint8_t dataType, const Bytes& data) {
+    Bytes block(78, 0x00);
+    const char* signature = "**TIFL**";
+    for (int i = 0; i < 8; ++i)
+        block[i] = static_cast<uint8_t>(signature[i]);
+    block[12] = 0x12;
+    block[13] = 0x11;
+    block[14] = 0x20;
+    block[15] = 0x26;
+    block[16] = static_cast<uint8_t>(name.size());
+    for (std::size_t i = 0; i < name.size() && i < 31; ++i)
+        block[17 + i] = static_cast<uint8_t>(name[i]);
+    block[48] = 0x98;
+    block[49] = dataType;
+    for (int i = 0; i < 4; ++i)
+        block[74 + i] = static_cast<uint8_t>((data.size() >> (8 * i)) & 0xFF);
+    block.insert(block.end(), data.begin(), data.end());
+    return block;
+}
+
 } // namespace
 
 std::vector<ExampleFile> ExampleFiles() {
@@ -135,6 +156,15 @@ std::vector<ExampleFile> ExampleFiles() {
                                       {Ti89Variable{"a", 0x00, Ti89Packet({0x01, 0x1F})},
                                        Ti89Variable{"b", 0x00, Ti89Packet({0x02, 0x1F})},
                                        Ti89Variable{"prog\\c", 0x12, Ti89Packet(ti89Program)}})});
+
+    // A licence block in front of the application, as shipped applications have.
+    Bytes app = FlashBlock("License", 0x24, Pattern(40, 0x20));
+    const Bytes code = FlashBlock("hello", 0x24, Pattern(300, 0x5A));
+    app.insert(app.end(), code.begin(), code.end());
+    files.push_back({"hello.89k", app});
+
+    // A .tib is a bare operating system image: no header at all.
+    files.push_back({"tiny.tib", Pattern(1000, 0x3C)});
     return files;
 }
 

@@ -31,7 +31,7 @@ std::vector<uint8_t> Ti83Header(const std::string& name, uint16_t size, uint8_t 
 std::vector<uint8_t> Ti85Header(const std::string& name, uint16_t size, uint8_t type = 0x12) {
     std::vector<uint8_t> h = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>(size >> 8),
                               type, static_cast<uint8_t>(name.size())};
-    h.insert(h.end(), name.begin(), name.end());
+    for (char c : name) h.push_back(static_cast<uint8_t>(c));
     return h;
 }
 

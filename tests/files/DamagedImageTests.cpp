@@ -126,7 +126,10 @@ TEST(DamagedImages, ValidSamplesReadWhole) {
     for (const auto& sample : Samples()) {
         SCOPED_TRACE(sample.Name);
         const bool ti89 = sample.Name.find(".89") != std::string::npos;
-        if (sample.Name == "flash")
+        const bool flash = sample.Name == "flash" || sample.Name.ends_with(".89k");
+        if (sample.Name.ends_with(".tib"))
+            continue; // a bare image: nothing in it is read
+        if (flash)
             EXPECT_TRUE(ReadFlashHeader(sample.Bytes, 0));
         else if (ti89)
             EXPECT_TRUE(ReadTi89Table(sample.Bytes));
