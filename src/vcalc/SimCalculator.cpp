@@ -667,7 +667,7 @@ bool SimCalculator::SendTransmission(const Transmission& transmission) {
         if (complete) {
             std::lock_guard lock(Mutex);
             ++Sent;
-        } else {
+        } else if (started) {
             Say("transmission given up");
         }
         return complete || started;
