@@ -8,12 +8,22 @@ using namespace lodestrum;
 
 namespace {
 
-// ACK then CTS, for every exchange: the route goes as far as the file lets it.
-std::vector<uint8_t> Replies() {
+// The calculator's answer to each announcement: ACK, then CTS, a SKIP with
+// some code or a command no route expects, so every branch of the judging
+// is reached; the first `plain` exchanges go through with CTS.
+std::vector<uint8_t> Replies(uint8_t pattern, uint8_t plain) {
+    static const uint8_t second[][7] = {
+        {0x83, 0x09, 0, 0},          {0x83, 0x36, 1, 0, 1, 1, 0}, {0x83, 0x36, 1, 0, 2, 2, 0},
+        {0x83, 0x36, 1, 0, 3, 3, 0}, {0x83, 0x5A, 0, 0},          {0x89, 0x92, 0, 0},
+        {0x83, 0x36, 1, 0, 1, 1, 0}, {0x83, 0x09, 0xFF, 0xFF},
+    };
     std::vector<uint8_t> r;
     for (int i = 0; i < 512; ++i) {
-        const uint8_t packet[8] = {0x83, 0x56, 0, 0, 0x83, 0x09, 0, 0};
-        r.insert(r.end(), packet, packet + 8);
+        const uint8_t ack[4] = {0x83, 0x56, 0, 0};
+        r.insert(r.end(), ack, ack + 4);
+        const uint8_t* answer = i < plain ? second[0] : second[pattern & 7];
+        r.insert(r.end(), answer, answer + (answer[1] == 0x36 ? 7 : 4));
+        r.insert(r.end(), ack, ack + 4); // for the DATA packet
     }
     return r;
 }
@@ -22,7 +32,7 @@ std::vector<uint8_t> Replies() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    static const std::vector<uint8_t> replies = Replies();
+    const std::vector<uint8_t> replies = Replies(data[1] >> 3, data[1] >> 6);
     const uint8_t flags = data[0];
     const std::string folder = fuzz::WorkFolder();
     // The extension chooses the .tib route.

@@ -31,7 +31,8 @@ std::optional<std::string> FuzzHost::AskSaveFileName(const engine::SaveDialogReq
 void FuzzHost::ShowScreenImage(const engine::MonoImage& image) {
     // Touch every byte, so a size that disagrees with the bits shows up.
     volatile uint8_t sink = 0;
-    for (uint8_t b : image.Bits) sink = sink ^ b;
+    for (uint8_t b : image.Bits)
+        sink = sink ^ b;
     (void)sink;
 }
 
@@ -42,7 +43,8 @@ void FuzzHost::RunCompletion() {
         Posted.wait(lock, [&] { return !Queue.empty(); });
         work.swap(Queue);
     }
-    for (auto& fn : work) fn();
+    for (auto& fn : work)
+        fn();
 }
 
 namespace {

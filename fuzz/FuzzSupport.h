@@ -17,7 +17,7 @@ namespace lodestrum::fuzz {
 // sends is thrown away, what it reads comes from `incoming` until that runs
 // out, and then the job is stopped, as a user would stop a silent calculator.
 class ScriptedLink : public engine::VirtualCable {
-public:
+  public:
     explicit ScriptedLink(std::span<const uint8_t> incoming) : Incoming(incoming) {}
     void Attach(engine::TTransThread* job) { Job.store(job); }
 
@@ -31,7 +31,7 @@ public:
     }
     std::size_t BytesSent() const { return Sent; }
 
-private:
+  private:
     std::span<const uint8_t> Incoming;
     std::size_t Position = 0;
     std::size_t Sent = 0;
@@ -40,7 +40,7 @@ private:
 
 // A front end that answers everything at once, from the caller's thread.
 class FuzzHost : public engine::JobHost {
-public:
+  public:
     void Synchronize(const std::function<void()>& fn) override { fn(); }
     void Post(std::function<void()> fn) override;
     void ShowStatus(const std::string&) override {}
@@ -60,7 +60,7 @@ public:
     bool Answer = true;
     std::string SaveName; // empty: the dialog is cancelled
 
-private:
+  private:
     std::mutex Mutex;
     std::condition_variable Posted;
     std::vector<std::function<void()>> Queue;
