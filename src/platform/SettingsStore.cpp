@@ -253,7 +253,8 @@ bool SettingsStore::Parse(std::string_view text, std::string& error) {
         std::string_view line = text.substr(0, newline);
         text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Every CR before the LF: a saved line then reads back as it was saved.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::string_view trimmed = Trim(line);
 
         if (continuing) {
