@@ -94,6 +94,12 @@ def others(out):
         write(out, 'ring', 'ring-%d' % end, bytes([end]) + bytes([
             1, 5, 0, 0, 0, 2, 0, 0x83, 3, 4, 5, 0x56, 6, 0x56, 7, 0, 0xFF, 0xFF, 0xFF, 0xFF,
             4, 3, 0xFF, 0, 0, 0, 6, 1, 5]))
+    # A 1-bit BMP of 16 x 2, bottom-up, as the simulated calculator reads its screen.
+    pixels = b'\xf0\x0f\x00\x00\x0f\xf0\x00\x00'
+    info = struct.pack('<IiiHHIIiiII', 40, 16, 2, 1, 1, 0, len(pixels), 2835, 2835, 2, 0)
+    palette = b'\x00\x00\x00\x00\xff\xff\xff\x00'
+    head = struct.pack('<2sIHHI', b'BM', 14 + 40 + 8 + len(pixels), 0, 0, 14 + 40 + 8)
+    write(out, 'files', 'screen.bmp', b'\x00' + head + info + palette + pixels)
     write(out, 'settings', 'settings.reg',
           b'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Quarrendale\\Lodestrum 3.0]\r\n'
           b'"Start Directory"="/home/a \\"b\\"\\n"\r\n"Link Port"=dword:00000002\r\n')
@@ -109,6 +115,7 @@ def main():
         for flags, pattern in ((0x10, 0x00), (0x1F, 0x08), (0x30, 0x50), (0x14, 0x18)):
             write(out, 'send_file', '%s-%02x%02x' % (name, flags, pattern),
                   bytes([flags | (0x80 if tib else 0), pattern]) + image)
+        write(out, 'files', name, bytes([0x03]) + image)
         # names: the stored names, as a calculator would announce them.
         for i, (header, _) in enumerate(ti8x_entries(image)):
             write(out, 'names', '%s-%d' % (name, i), bytes([image[6] & 0x0F, 8]) + header)
