@@ -16,13 +16,9 @@ enum class ImageFormat { Bmp, Png };
 // By the extension, without regard to case; nullopt for any other.
 std::optional<ImageFormat> ImageFormatForPath(std::string_view path);
 
-// Both keep the picture's one bit per pixel, 0 black and 1 white. Empty when
+// The picture as a file of that format, one bit per pixel kept. Empty when
 // the picture holds fewer bytes than its size says.
-std::vector<uint8_t> EncodeBmp(const engine::MonoImage& image);
-std::vector<uint8_t> EncodePng(const engine::MonoImage& image);
-
-uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc = 0);
-uint32_t Adler32(std::span<const uint8_t> bytes);
+std::vector<uint8_t> EncodeImage(const engine::MonoImage& image, ImageFormat format);
 
 // Writes a temporary file in the same folder and renames it over path, so
 // a failed write never destroys a file that was there. False with a reason.

@@ -47,8 +47,7 @@ public:
             Out.Error(text::NoImage());
             return exitcode::Failed;
         }
-        const auto bytes = ImageFormatForPath(path) == ImageFormat::Png ? EncodePng(*image)
-                                                                        : EncodeBmp(*image);
+        const auto bytes = EncodeImage(*image, ImageFormatForPath(path).value_or(ImageFormat::Bmp));
         std::string why = "the picture is incomplete";
         if (bytes.empty() || !WriteFileAtomically(path, bytes, why)) {
             Out.Error(text::CannotWriteImage(path, why));

@@ -1,9 +1,11 @@
 #include "cli/CliHost.h"
 #include "cli/Defaults.h"
 #include "cli/ImageFiles.h"
+#include "cli/Messages.h"
 #include "cli/Options.h"
 #include "cli/Runner.h"
 #include "drivers/SimDriver.h"
+#include "files/MonoImageFile.h"
 #include "files/Ti8xFile.h"
 #include "support/TempDir.h"
 #include "transfers/Transfers.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <unistd.h>
 
 using namespace lodestrum;
@@ -60,6 +63,52 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommand) {
     EXPECT_EQ(p.Options.CalcType, 6);
     EXPECT_TRUE(p.Options.Invert);
     EXPECT_EQ(p.Options.Delay, 200);
+}
+
+TEST(CliOptions, EveryOptionReachesItsSetting) {
+    using Check = std::function<bool(const CliOptions&, const RunSettings&)>;
+    const std::pair<std::vector<std::string>, Check> cases[] = {
+        {{"--driver", "sim"}, [](auto& o, auto&) { return o.Driver == "sim"; }},
+        {{"--driver=raw"}, [](auto& o, auto&) { return o.Driver == "raw"; }},
+        {{"--port", "0x3BC-LPT"}, [](auto&, auto& s) { return s.Job.LinkPortIndex == 2; }},
+        {{"--port", "5"}, [](auto&, auto& s) { return s.Job.LinkPortIndex == 5; }},
+        {{"--virtual"}, [](auto&, auto& s) { return s.Job.UseVirtualLink; }},
+        {{"--calc", "92"}, [](auto&, auto& s) { return s.CalcType == 9; }},
+        {{"--invert"}, [](auto&, auto& s) { return s.Job.InvertLines; }},
+        {{"--delay", "0"}, [](auto&, auto& s) { return s.Job.DelayText == "0"; }},
+        {{"--ti86-four-parts"}, [](auto&, auto& s) { return s.Job.TI86FourParts; }},
+        {{"--ti89-clip"}, [](auto&, auto& s) { return s.Job.TI89ClipScreen; }},
+        {{"--no-folder"}, [](auto&, auto& s) { return s.Job.TI89NoFolderName; }},
+        {{"--to-folder", "games"},
+         [](auto&, auto& s) { return s.Job.TI89SendToFolder && s.Job.DefaultFolder == "games"; }},
+        {{"--varlink-only"}, [](auto&, auto& s) { return s.Job.TI89VarLinkOnly; }},
+        {{"--save-as-92plus"}, [](auto&, auto& s) { return s.Job.TI89SaveAs92Plus; }},
+        {{"--yes"}, [](auto& o, auto&) { return o.Answers == AnswerMode::Yes; }},
+        {{"--no"}, [](auto& o, auto&) { return o.Answers == AnswerMode::No; }},
+        {{"--replace"}, [](auto& o, auto&) { return o.Existing == ExistingMode::Replace; }},
+        {{"--keep"}, [](auto& o, auto&) { return o.Existing == ExistingMode::Keep; }},
+        {{"--quiet"}, [](auto& o, auto&) { return o.Quiet; }},
+        {{"--help"}, [](auto& o, auto&) { return o.Help; }},
+        {{"--version"}, [](auto& o, auto&) { return o.Version; }},
+    };
+    const RunSettings builtin = BuiltinSettings();
+    for (const auto& [flags, check] : cases) {
+        auto args = flags;
+        args.push_back("detect");
+        const auto p = Parse(args);
+        ASSERT_TRUE(p.Ok()) << flags[0] << ": " << p.Error;
+        RunSettings s = builtin;
+        ApplyOptions(s, p.Options);
+        EXPECT_TRUE(check(p.Options, s)) << flags[0];
+        EXPECT_NE(text::Usage().find(flags[0].substr(0, flags[0].find('='))), std::string::npos)
+            << flags[0] << " is missing from the usage";
+    }
+    // No flag: the stored (here built-in) settings stand.
+    RunSettings s = builtin;
+    ApplyOptions(s, Parse({"detect"}).Options);
+    EXPECT_EQ(s.Job.LinkPortIndex, builtin.Job.LinkPortIndex);
+    EXPECT_EQ(s.CalcType, builtin.CalcType);
+    EXPECT_FALSE(s.Job.UseVirtualLink || s.Job.TI89ClipScreen || s.Job.TI89SaveAs92Plus);
 }
 
 TEST(CliOptions, WrongCommandLines) {
@@ -162,75 +211,12 @@ TEST(CliImages, FormatByExtension) {
     EXPECT_EQ(ImageFormatForPath(".png"), std::nullopt);
 }
 
-TEST(CliImages, ChecksumsMatchKnownValues) {
-    const std::string iend = "IEND";
-    EXPECT_EQ(Crc32({reinterpret_cast<const uint8_t*>(iend.data()), 4}), 0xAE426082u);
-    const std::string wiki = "Wikipedia";
-    EXPECT_EQ(Adler32({reinterpret_cast<const uint8_t*>(wiki.data()), wiki.size()}), 0x11E60398u);
-}
-
-TEST(CliImages, BmpIsOneBitBottomUpWithPaddedRows) {
-    engine::MonoImage image{96, 64, std::vector<uint8_t>(12 * 64, 0xFF)};
-    image.Bits[0] = 0x7F; // top-left pixel black
-    const auto bmp = EncodeBmp(image);
-    auto u32 = [&](std::size_t at) {
-        return uint32_t(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24);
-    };
-    ASSERT_EQ(bmp.size(), 62u + 12 * 64);
-    EXPECT_EQ(u32(2), bmp.size());
-    EXPECT_EQ(u32(10), 62u);
-    EXPECT_EQ(u32(18), 96u);
-    EXPECT_EQ(u32(22), 64u);
-    EXPECT_EQ(bmp[28], 1);
-    EXPECT_EQ(u32(54), 0u) << "index 0 is black";
-    EXPECT_EQ(u32(58), 0x00FFFFFFu) << "index 1 is white";
-    EXPECT_EQ(bmp[62 + 63 * 12], 0x7F) << "the top row is stored last";
-    // 20-byte rows (the clipped TI-89 screen) are padded to 4 bytes; 30-byte rows to 32.
-    EXPECT_EQ(EncodeBmp({240, 128, std::vector<uint8_t>(30 * 128)}).size(), 62u + 32 * 128);
-    EXPECT_TRUE(EncodeBmp({240, 128, std::vector<uint8_t>(30 * 127)}).empty())
-        << "a picture shorter than its size is refused, never read past";
-}
-
-TEST(CliImages, PngDecodesToTheSamePixels) {
-    engine::MonoImage image{240, 128, std::vector<uint8_t>(30 * 128)};
-    for (std::size_t i = 0; i < image.Bits.size(); ++i) image.Bits[i] = static_cast<uint8_t>(i * 37);
-    const auto png = EncodePng(image);
-    ASSERT_FALSE(png.empty());
-    // An independent decoder, where the machine has one.
-    if (std::system("python3 -c 'import zlib' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
-    TempDir dir;
-    const auto path = dir.Write("s.png", png);
-    const std::string script =
-        "import struct,sys,zlib\n"
-        "d=open(sys.argv[1],'rb').read()\n"
-        "assert d[:8]==b'\\x89PNG\\r\\n\\x1a\\n'\n"
-        "p=8;z=b'';h=None\n"
-        "while p<len(d):\n"
-        " n,=struct.unpack('>I',d[p:p+4]);t=d[p+4:p+8];c=d[p+8:p+8+n]\n"
-        " assert zlib.crc32(t+c)==struct.unpack('>I',d[p+8+n:p+12+n])[0]\n"
-        " if t==b'IHDR':h=struct.unpack('>IIBBBBB',c)\n"
-        " if t==b'IDAT':z+=c\n"
-        " p+=12+n\n"
-        "assert h==(240,128,1,0,0,0,0),h\n"
-        "r=zlib.decompress(z)\n"
-        "rows=b''.join(r[i*31+1:i*31+31] for i in range(128))\n"
-        "assert all(r[i*31]==0 for i in range(128))\n"
-        "sys.stdout.write(rows.hex())\n";
-    const auto scriptPath = dir.Write("check.py", std::vector<uint8_t>(script.begin(), script.end()));
-    const std::string command = "python3 '" + scriptPath.string() + "' '" + path.string() + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string hex;
-    char buffer[4096];
-    while (const auto n = std::fread(buffer, 1, sizeof buffer, pipe)) hex.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
-    std::string expected;
-    char byte[3];
-    for (uint8_t b : image.Bits) {
-        std::snprintf(byte, sizeof byte, "%02x", b);
-        expected += byte;
-    }
-    EXPECT_EQ(hex, expected);
+TEST(CliImages, EachFormatIsTheFilesEncoding) {
+    const engine::MonoImage image{96, 64, std::vector<uint8_t>(12 * 64, 0x5A)};
+    const files::MonoBitmap bitmap{image.Width, image.Height, image.Bits};
+    EXPECT_EQ(EncodeImage(image, ImageFormat::Bmp), files::EncodeMonoBmp(bitmap));
+    EXPECT_EQ(EncodeImage(image, ImageFormat::Png), files::EncodeMonoPng(bitmap));
+    EXPECT_TRUE(EncodeImage({96, 64, std::vector<uint8_t>(12 * 63)}, ImageFormat::Bmp).empty());
 }
 
 TEST(CliImages, AFailedWriteLeavesTheOldFileAndNoTemporary) {

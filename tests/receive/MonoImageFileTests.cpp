@@ -1,11 +1,16 @@
 #include "files/ByteOrder.h"
 #include "files/MonoImageFile.h"
+#include "support/TempDir.h"
 #include "transfers/CaptureScreen.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 using namespace lodestrum;
 using files::MonoBitmap;
+using testkit::TempDir;
 
 namespace {
 
@@ -98,6 +103,73 @@ TEST(MonoPng, ChunksAndChecksums) {
     EXPECT_EQ(std::vector<uint8_t>(png.end() - 8, png.end()),
               (std::vector<uint8_t>{'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}));
     EXPECT_TRUE(files::EncodeMonoPng({10, 10, {}}).empty()) << "too few bits";
+}
+
+TEST(MonoPng, ChecksumsMatchKnownValues) {
+    const std::string iend = "IEND";
+    EXPECT_EQ(files::Crc32({reinterpret_cast<const uint8_t*>(iend.data()), 4}), 0xAE426082u);
+    const std::string wiki = "Wikipedia";
+    EXPECT_EQ(files::Adler32({reinterpret_cast<const uint8_t*>(wiki.data()), wiki.size()}),
+              0x11E60398u);
+}
+
+TEST(MonoBmp, RowsArePaddedAndAShortPictureIsRefused) {
+    MonoBitmap image{96, 64, std::vector<uint8_t>(12 * 64, 0xFF)};
+    image.Bits[0] = 0x7F; // top-left pixel black
+    const auto bmp = files::EncodeMonoBmp(image);
+    ASSERT_EQ(bmp.size(), 62u + 12 * 64);
+    EXPECT_EQ(bmp[62 + 63 * 12], 0x7F) << "the top row is stored last";
+    // 20-byte rows (the clipped TI-89 screen) are padded to 4 bytes; 30-byte rows to 32.
+    EXPECT_EQ(files::EncodeMonoBmp({160, 100, std::vector<uint8_t>(20 * 100)}).size(),
+              62u + 20 * 100);
+    EXPECT_EQ(files::EncodeMonoBmp({240, 128, std::vector<uint8_t>(30 * 128)}).size(),
+              62u + 32 * 128);
+    EXPECT_TRUE(files::EncodeMonoBmp({240, 128, std::vector<uint8_t>(30 * 127)}).empty())
+        << "a picture shorter than its size is refused, never read past";
+}
+
+TEST(MonoPng, DecodesToTheSamePixels) {
+    MonoBitmap image{240, 128, std::vector<uint8_t>(30 * 128)};
+    for (std::size_t i = 0; i < image.Bits.size(); ++i)
+        image.Bits[i] = static_cast<uint8_t>(i * 37);
+    const auto png = files::EncodeMonoPng(image);
+    ASSERT_FALSE(png.empty());
+    // An independent decoder, where the machine has one.
+    if (std::system("python3 -c 'import zlib' 2>/dev/null") != 0) GTEST_SKIP() << "no python3";
+    TempDir dir;
+    const auto path = dir.Write("s.png", png);
+    const std::string script = "import struct,sys,zlib\n"
+                               "d=open(sys.argv[1],'rb').read()\n"
+                               "assert d[:8]==b'\\x89PNG\\r\\n\\x1a\\n'\n"
+                               "p=8;z=b'';h=None\n"
+                               "while p<len(d):\n"
+                               " n,=struct.unpack('>I',d[p:p+4]);t=d[p+4:p+8];c=d[p+8:p+8+n]\n"
+                               " assert zlib.crc32(t+c)==struct.unpack('>I',d[p+8+n:p+12+n])[0]\n"
+                               " if t==b'IHDR':h=struct.unpack('>IIBBBBB',c)\n"
+                               " if t==b'IDAT':z+=c\n"
+                               " p+=12+n\n"
+                               "assert h==(240,128,1,0,0,0,0),h\n"
+                               "r=zlib.decompress(z)\n"
+                               "rows=b''.join(r[i*31+1:i*31+31] for i in range(128))\n"
+                               "assert all(r[i*31]==0 for i in range(128))\n"
+                               "sys.stdout.write(rows.hex())\n";
+    const auto scriptPath =
+        dir.Write("check.py", std::vector<uint8_t>(script.begin(), script.end()));
+    const std::string command = "python3 '" + scriptPath.string() + "' '" + path.string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string hex;
+    char buffer[4096];
+    while (const auto n = std::fread(buffer, 1, sizeof buffer, pipe))
+        hex.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0);
+    std::string expected;
+    char byte[3];
+    for (uint8_t b : image.Bits) {
+        std::snprintf(byte, sizeof byte, "%02x", b);
+        expected += byte;
+    }
+    EXPECT_EQ(hex, expected);
 }
 
 TEST(ScreenImage, SizesByCalcType) {
