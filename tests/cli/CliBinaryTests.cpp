@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 using namespace lodestrum;
@@ -103,6 +104,25 @@ int Count(const std::string& text, const std::string& part) {
     return n;
 }
 
+// A TI-83 program large enough to be still on its way when a signal comes.
+std::vector<uint8_t> LongProgram() {
+    std::vector<uint8_t> data(40000, 0x3F);
+    data[0] = static_cast<uint8_t>((data.size() - 2) & 0xFF);
+    data[1] = static_cast<uint8_t>((data.size() - 2) >> 8);
+    std::vector<uint8_t> header = {static_cast<uint8_t>(data.size() & 0xFF),
+                                   static_cast<uint8_t>(data.size() >> 8),
+                                   0x05,
+                                   'L',
+                                   'O',
+                                   'N',
+                                   'G',
+                                   0,
+                                   0,
+                                   0,
+                                   0};
+    return files::BuildTi8xFile(3, files::Ti8xComment::Transferred, {{header, {data}}});
+}
+
 } // namespace
 
 struct SendCase {
@@ -181,17 +201,10 @@ TEST(CliSend, AMissingFileIsReportedAndExitsOne) {
 TEST(CliSend, CtrlCDuringALongSendExits130) {
     Sim sim("83");
     TempDir files;
-    // A program large enough to be still on its way when the signal comes.
-    std::vector<uint8_t> data(40000, 0x3F);
-    data[0] = static_cast<uint8_t>((data.size() - 2) & 0xFF);
-    data[1] = static_cast<uint8_t>((data.size() - 2) >> 8);
-    std::vector<uint8_t> header = {static_cast<uint8_t>(data.size() & 0xFF),
-                                   static_cast<uint8_t>(data.size() >> 8), 0x05, 'L', 'O', 'N', 'G',
-                                   0, 0, 0, 0};
-    const auto path = files.Write("LONG.83P", files::BuildTi8xFile(3, files::Ti8xComment::Transferred,
-                                                                   {{header, {data}}}));
+    const auto path = files.Write("LONG.83P", LongProgram());
     auto run = sim.Run({"send", path.string()});
-    run.InterruptWhen = "PC -> calc DATA";
+    // The status of the data packet: the calculator logs the packet only once it is whole.
+    run.InterruptWhen = "Sending: LONG.83P : LONG...";
     run.Timeout = std::chrono::seconds(60);
     const auto result = RunCli(run);
     EXPECT_EQ(result.ExitCode, 130) << result.Err;
@@ -321,9 +334,7 @@ TEST(CliDriver, TheVirtualCableIsRefusedWhileThisBuildHasNone) {
     EXPECT_TRUE(Has(result.Err, "virtual cable")) << result.Err;
 }
 
-// Waits for the receive transfer: skipped while this build has none.
 TEST(CliReceive, EveryVariableTheCalculatorSendsLandsInTheFolder) {
-    if (!transfers::DefaultTransfers().ReceiveVariable) GTEST_SKIP() << "waits for the receive transfer";
     Sim sim("86");
     for (const char* name : {"THREE.86G", "ABC.85P"}) fs::copy(Examples / name, sim.Memory.Path());
     fs::remove(sim.Memory.Path() / "ABC.85P"); // another model's file is not its memory
@@ -335,9 +346,7 @@ TEST(CliReceive, EveryVariableTheCalculatorSendsLandsInTheFolder) {
     EXPECT_EQ(VariablesIn(into.Path()), VariablesIn(sim.Memory.Path()));
 }
 
-// Waits for the receive transfer: skipped while this build has none.
 TEST(CliReceive, AnExistingFileIsKeptWithKeep) {
-    if (!transfers::DefaultTransfers().ReceiveVariable) GTEST_SKIP() << "waits for the receive transfer";
     Sim sim("83");
     fs::copy(Examples / "ABC.83P", sim.Memory.Path());
     TempDir into;
@@ -351,23 +360,114 @@ TEST(CliReceive, AnExistingFileIsKeptWithKeep) {
               VariablesOf(ReadBytes(Examples / "ABC.83P"), false));
 }
 
-// Waits for the capture transfer: skipped while this build has none.
-TEST(CliCapture, WritesAOneBitBmpOfTheModelsScreen) {
-    if (!transfers::DefaultTransfers().CaptureScreen) GTEST_SKIP() << "waits for the capture transfer";
-    struct Size { const char* Model; int Width, Height; };
-    for (const Size s : {Size{"83", 96, 64}, Size{"86", 128, 64}, Size{"89", 240, 128}}) {
+TEST(CliReceive, ABackupIsStoredUnderItsProposedName) {
+    Sim sim("86");
+    fs::copy(Examples / "THREE.86G", sim.Memory.Path());
+    TempDir into;
+    auto run = sim.Run({"receive", "--dir", into.Path().string()});
+    run.Env["LODESTRUM_SIM_BACKUP"] = "1";
+    const auto result = RunCli(run);
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_TRUE(Has(result.Err, "Save backup as: Backup.86B")) << result.Err;
+    const auto file = files::ReadTi8xFile(ReadBytes(into.Path() / "Backup.86B"), false);
+    ASSERT_TRUE(file) << result.Err;
+    ASSERT_EQ(file->Variables.size(), 1u);
+    EXPECT_EQ(file->Variables[0].Parts.size(), 3u);
+    EXPECT_EQ(file->Variables[0].Header.at(2), 0x1D);
+}
+
+TEST(CliReceiveGroup, EverythingUpToTheEotInOneFile) {
+    struct Case {
+        const char* Model;
+        const char* Example;
+        const char* Written;
+    };
+    for (const Case c : {Case{"86", "THREE.86G", "all.86G"}, Case{"89", "GROUP.89G", "all.89G"}}) {
+        SCOPED_TRACE(c.Example);
+        Sim sim(c.Model);
+        fs::copy(Examples / c.Example, sim.Memory.Path());
+        TempDir into;
+        auto run = sim.Run({"receive-group", (into.Path() / "all").string()});
+        run.Env["LODESTRUM_SIM_SEND"] = "all";
+        const auto result = RunCli(run);
+        EXPECT_EQ(result.ExitCode, 0) << result.Err;
+        EXPECT_EQ(VariablesIn(into.Path()), VariablesIn(sim.Memory.Path()));
+        EXPECT_TRUE(fs::exists(into.Path() / c.Written)) << result.Err;
+    }
+}
+
+TEST(CliReceiveGroup, AStopBeforeTheEotLeavesTheOldFile) {
+    Sim sim("83");
+    TempDir into;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    const auto target = into.Write("grp.83G", old);
+    sim.Memory.Write("LONG.83P", LongProgram());
+    auto run = sim.Run({"--replace", "receive-group", target.string()});
+    run.Env["LODESTRUM_SIM_SEND"] = "all";
+    run.InterruptWhen = "Receiving: grp.83G...";
+    const auto result = RunCli(run);
+    EXPECT_EQ(result.ExitCode, 130) << result.Err;
+    EXPECT_EQ(ReadBytes(target), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(into.Path()), fs::directory_iterator()), 1);
+}
+
+TEST(CliCapture, WritesAOneBitPictureOfTheModelsScreen) {
+    struct Size {
+        const char* Model;
+        std::vector<std::string> Extra;
+        int Width, Height;
+    };
+    const Size sizes[] = {
+        {"83", {}, 96, 64},
+        {"86", {"--ti89-clip"}, 128, 64}, // clipping is for the TI-89/92 only
+        {"89", {}, 240, 128},
+        {"92", {"--ti89-clip"}, 160, 100},
+    };
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(s.Model);
         Sim sim(s.Model);
         TempDir out;
         const auto path = out.Path() / "screen.bmp";
-        const auto result = RunCli(sim.Run({"capture", path.string()}));
-        ASSERT_EQ(result.ExitCode, 0) << s.Model << result.Err;
+        auto args = s.Extra;
+        args.insert(args.end(), {"capture", path.string()});
+        const auto result = RunCli(sim.Run(args));
+        ASSERT_EQ(result.ExitCode, 0) << result.Err;
         const auto bmp = ReadBytes(path);
         ASSERT_GE(bmp.size(), 62u);
-        auto u32 = [&](std::size_t at) { return bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24; };
+        auto u32 = [&](std::size_t at) {
+            return uint32_t(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24);
+        };
         EXPECT_EQ(bmp[0], 'B');
-        EXPECT_EQ(u32(18), static_cast<uint32_t>(s.Width)) << s.Model;
-        EXPECT_EQ(u32(22), static_cast<uint32_t>(s.Height)) << s.Model;
+        EXPECT_EQ(bmp[1], 'M');
+        EXPECT_EQ(u32(18), static_cast<uint32_t>(s.Width));
+        EXPECT_EQ(u32(22), static_cast<uint32_t>(s.Height));
         EXPECT_EQ(bmp[28], 1) << "bits per pixel";
         EXPECT_EQ(u32(2), bmp.size());
+        EXPECT_EQ(bmp.size(), 62u + (s.Width / 8 + 3) / 4 * 4 * s.Height);
+        EXPECT_TRUE(Has(result.Err, "Getting ScreenShot...")) << result.Err;
+
+        const auto png = out.Path() / "screen.png";
+        args.back() = png.string();
+        ASSERT_EQ(RunCli(sim.Run(args)).ExitCode, 0);
+        const auto p = ReadBytes(png);
+        ASSERT_GE(p.size(), 24u);
+        EXPECT_EQ(p[1], 'P');
+        EXPECT_EQ(uint32_t(p[16] << 24 | p[17] << 16 | p[18] << 8 | p[19]),
+                  static_cast<uint32_t>(s.Width));
+        EXPECT_EQ(uint32_t(p[20] << 24 | p[21] << 16 | p[22] << 8 | p[23]),
+                  static_cast<uint32_t>(s.Height));
     }
+}
+
+TEST(CliBinary, LinksNoQt) {
+    const std::string command = std::string("ldd '") + LODESTRUM_CLI_BINARY + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string libraries;
+    char buffer[4096];
+    while (const auto n = std::fread(buffer, 1, sizeof buffer, pipe))
+        libraries.append(buffer, n);
+    ::pclose(pipe);
+    ASSERT_TRUE(Has(libraries, "libc.so")) << libraries;
+    EXPECT_FALSE(Has(libraries, "libQt")) << libraries;
 }
