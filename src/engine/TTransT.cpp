@@ -162,16 +162,20 @@ void TTransThread::Execute() {
 void TTransThread::FinishJob() {
     if (UseVirtualLink) {
         // Judge the silence only when the ring is empty, so a byte that came
-        // during the last pause is discarded too instead of greeting the next job.
-        uint32_t last = TickCount();
+        // during the last pause is discarded too instead of greeting the next job;
+        // the stop flag counts after every step, or a peer that never falls
+        // silent would hold a stopped job.
+        uint32_t last = Now();
         for (;;) {
             if (Env.Virtual && Env.Virtual->RingHasData()) {
                 Env.Virtual->RingGetByte();
-                last = TickCount();
-                continue;
+                last = Now();
+            } else if (static_cast<uint32_t>(Now() - last) > 50) {
+                break;
+            } else {
+                Pause(50);
             }
-            if (static_cast<uint32_t>(TickCount() - last) > 50 || Terminated()) break;
-            Pause(50);
+            if (Terminated()) break;
         }
         ReleaseFileData();
         return;

@@ -52,6 +52,9 @@ struct LinkEnvironment {
     // Replaces the real pauses when set (fuzzing runs a transfer many
     // thousand times a second; its pauses would make that impossible).
     void (*Sleep)(int milliseconds) = nullptr;
+    // Replaces the millisecond tick count when set, so a test can put the
+    // counter just before its wrap.
+    uint32_t (*Ticks)() = nullptr;
 };
 
 enum TransferOpCode : uint8_t {
@@ -176,6 +179,7 @@ private:
     void Execute();
     void FinishJob();
     void VirtualSendByte(uint8_t value);
+    uint32_t Now() const { return Env.Ticks ? Env.Ticks() : TickCount(); }
 
     LinkEnvironment Env;
     JobHost& HostRef;
