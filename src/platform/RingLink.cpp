@@ -35,7 +35,9 @@ std::optional<uint8_t> RingLink::GetByte(std::chrono::milliseconds timeout) {
 }
 
 bool RingLink::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
-    return WaitFor([&] { return Own && RingPutByte(Own->Ring(), value); }, timeout);
+    // With no program attached nobody would ever read it: a transmission of
+    // the calculator's own waits for one instead of filling the ring.
+    return WaitFor([&] { return Own && HasPeer() && RingPutByte(Own->Ring(), value); }, timeout);
 }
 
 void RingLink::AttachPeer(std::shared_ptr<SharedRing> peer) {

@@ -20,7 +20,7 @@ public:
     bool PutByte(uint8_t value, std::chrono::milliseconds timeout) override;
     bool TakeReset() override { return false; }
 
-    // The program's ring; nullptr detaches it.
+    // The program's ring; nullptr detaches it. Bytes are put only while one is attached.
     void AttachPeer(std::shared_ptr<SharedRing> peer);
     bool HasPeer() const;
     // A switched-off cable carries nothing either way.

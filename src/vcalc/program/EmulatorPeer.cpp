@@ -13,6 +13,15 @@ using platform::Message;
 namespace {
 // Short, so that a program that hangs delays the emulator's exit but little.
 constexpr std::chrono::milliseconds GoodbyeTimeout{1000};
+
+// The calculator's options with what the settings ask it to send and show.
+CalcOptions CalcOptionsOf(const drivers::SimSettings& settings) {
+    CalcOptions options = settings.Calc;
+    options.SendOnStart = settings.Send;
+    options.BackupOnStart = settings.Backup;
+    if (!settings.Screen.empty()) options.ScreenFile = settings.Screen;
+    return options;
+}
 } // namespace
 
 EmulatorPeer::EmulatorPeer(const drivers::SimSettings& settings) : Settings(settings) {}
@@ -30,7 +39,7 @@ bool EmulatorPeer::Start(std::string& error) {
     if (!Endpoint) return false;
     Endpoint->SetHandler([this](const Message& m) { Handle(m); });
     Link = std::make_unique<platform::RingLink>(Own);
-    Calc = std::make_unique<SimCalculator>(*Link, Settings.Calc);
+    Calc = std::make_unique<SimCalculator>(*Link, CalcOptionsOf(Settings));
     Calc->Start();
     return true;
 }
@@ -83,6 +92,7 @@ void EmulatorPeer::Handle(const Message& m) {
         }
         Say("SendBuffer from " + m.Sender + ": reading \"" + *name + "\"");
         if (!m.Sender.empty()) Programs.insert(m.Sender);
+        PeerOwner = m.Sender;
         Link->AttachPeer(std::move(ring));
         break;
     }
@@ -95,6 +105,11 @@ void EmulatorPeer::Handle(const Message& m) {
     case LinkMessage::Goodbye:
         Say("Goodbye from " + m.Sender);
         Programs.erase(m.Sender);
+        // Its ring is gone with it: nothing the calculator sends would be read.
+        if (!m.Sender.empty() && m.Sender == PeerOwner) {
+            Link->AttachPeer(nullptr);
+            PeerOwner.clear();
+        }
         break;
     default:
         break;
@@ -109,6 +124,17 @@ void EmulatorPeer::SetLink(bool on) {
     // A copy: a handler run while waiting may change the set.
     const auto programs = Programs;
     for (const auto& window : programs) Endpoint->Send(window, m);
+}
+
+void EmulatorPeer::SendVariables(std::vector<std::string> names) {
+    Say(names.empty() ? std::string("sending every variable")
+                      : "sending " + std::to_string(names.size()) + " variable(s)");
+    Calc->QueueSend(std::move(names));
+}
+
+void EmulatorPeer::SendBackup() {
+    Say("sending a backup");
+    Calc->QueueBackup();
 }
 
 void EmulatorPeer::Shutdown() {

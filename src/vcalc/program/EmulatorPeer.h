@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace lodestrum::vcalc {
 
@@ -27,6 +28,10 @@ public:
     void GreetPrograms();
     // Switches the cable and tells the programs (EnableLink / DisableLink).
     void SetLink(bool on);
+    // The user pressing send on the calculator: the named variables (all when
+    // empty), or a backup. They go once a program's ring is attached.
+    void SendVariables(std::vector<std::string> names);
+    void SendBackup();
     // Goodbye to every program; then the calculator stops.
     void Shutdown();
 
@@ -46,6 +51,8 @@ private:
     std::unique_ptr<platform::RingLink> Link;
     std::unique_ptr<SimCalculator> Calc;
     std::set<std::string> Programs;
+    // The window whose ring the calculator reads.
+    std::string PeerOwner;
     bool Down = false;
 };
 

@@ -8,10 +8,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace lodestrum;
 
@@ -26,16 +28,18 @@ constexpr const char* Usage =
     "  --model M     82, 83 (default), 85, 86, 89, 92P or 92\n"
     "  --dir D       memory folder: its files are the variables at start, and what\n"
     "                the calculator receives is written there\n"
-    "  --send LIST   all, or NAME,...: variables it sends once the link is up\n"
+    "  --send LIST   all, or NAME,...: variables it sends once a window is linked\n"
+    "  --backup      a backup of its memory it sends once a window is linked\n"
     "  --screen BMP  a 1-bit image for its screen (a test pattern otherwise)\n"
     "  --skip N      refuse whatever it is sent with SKIP code 1 or 2\n"
     "  --log         a line per message, packet and stored variable on stderr\n"
     "  --help        this text\n"
     "\n"
-    "While it runs, lines on standard input switch the cable: \"on\" (EnableLink),\n"
-    "\"off\" (DisableLink), \"hello\" (greet the windows again), \"quit\".\n"
-    "SIGUSR1 switches it on, SIGUSR2 off; SIGINT, SIGTERM and SIGHUP say Goodbye\n"
-    "and end it.\n";
+    "While it runs, lines on standard input act as its keys: \"send\" (every\n"
+    "variable) or \"send NAME,...\", \"backup\", \"on\" (EnableLink), \"off\"\n"
+    "(DisableLink), \"hello\" (greet the windows again), \"quit\".\n"
+    "SIGUSR1 switches the cable on, SIGUSR2 off; SIGINT, SIGTERM and SIGHUP say\n"
+    "Goodbye and end it.\n";
 
 int SignalPipe[2] = {-1, -1};
 
@@ -70,6 +74,10 @@ int ParseOptions(int argc, char** argv, drivers::SimSettings& settings) {
             settings.Calc.Log = true;
             continue;
         }
+        if (arg == "--backup") {
+            settings.Backup = true;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0) {
             std::fprintf(stderr, "lodestrum-vcalc: unexpected argument '%s'\n", arg.c_str());
             return -1;
@@ -96,15 +104,30 @@ int ParseOptions(int argc, char** argv, drivers::SimSettings& settings) {
     return 1;
 }
 
+std::vector<std::string> Names(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto comma = std::min(list.find(',', start), list.size());
+        if (comma > start) names.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return names;
+}
+
 // Handles one line of standard input; false for "quit".
 bool Command(vcalc::EmulatorPeer& peer, std::string line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
     if (line == "on") peer.SetLink(true);
     else if (line == "off") peer.SetLink(false);
     else if (line == "hello") peer.GreetPrograms();
+    else if (line == "backup") peer.SendBackup();
+    else if (line == "send" || line == "send all") peer.SendVariables({});
+    else if (line.rfind("send ", 0) == 0) peer.SendVariables(Names(line.substr(5)));
     else if (line == "quit") return false;
     else if (!line.empty())
-        std::fprintf(stderr, "lodestrum-vcalc: commands are on, off, hello and quit\n");
+        std::fprintf(stderr, "lodestrum-vcalc: commands are send [NAME,...], backup, on, off, "
+                             "hello and quit\n");
     return true;
 }
 
