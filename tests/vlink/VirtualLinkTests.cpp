@@ -348,6 +348,8 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     vcalc = std::make_unique<testkit::VcalcProcess>(VcalcArgs(memory.Path()));
     ASSERT_TRUE(testkit::Pump(*link, [&] { return announcements > 0; }));
     EXPECT_TRUE(link->HasPeerRing());
+    EXPECT_EQ(link->PeerRingName(), emulatorRing)
+        << "the ring the killed emulator left is taken over";
     rig.Start(engine::OpSendSingle, Example("ABC.83P").string());
     ASSERT_TRUE(rig.WaitEnded(2, 30s));
     EXPECT_EQ(rig.Host.Outcomes().back(), engine::JobOutcome::Done);

@@ -1,10 +1,12 @@
 #include "VlinkSupport.h"
 
 #include "platform/MessageEndpoint.h"
+#include "transfers/Transfers.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,16 +45,43 @@ VcalcProcess::VcalcProcess(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&Child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) Child = -1;
+    // A command written after the emulator died must fail, not end the test.
+    ::signal(SIGPIPE, SIG_IGN);
+    int input[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) return;
+    const pid_t parent = ::getpid();
+    Child = ::fork();
+    if (Child == 0) {
+        // Only async-signal-safe calls here. A test process that dies takes
+        // its emulator with it, so no orphan holds CTest's output pipes open.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        ::dup2(input[0], STDIN_FILENO);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    if (Child < 0) {
+        ::close(input[1]);
+        return;
+    }
+    Input = input[1];
 }
 
 VcalcProcess::~VcalcProcess() {
+    if (Input >= 0) ::close(Input);
     if (Child <= 0) return;
     Signal(SIGTERM);
     if (Wait() < 0) {
         Signal(SIGKILL);
         Wait();
     }
+}
+
+bool VcalcProcess::Command(const std::string& line) {
+    if (Input < 0) return false;
+    const std::string text = line + "\n";
+    return ::write(Input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 void VcalcProcess::Signal(int number) {
@@ -92,6 +121,89 @@ bool Pump(engine::VirtualLink& link, const std::function<bool()>& done,
         if (::poll(&p, 1, 10) > 0) link.ServeMessages();
     }
     return true;
+}
+
+uint8_t RecordingCable::RingGetByte() {
+    const uint8_t value = Link.RingGetByte();
+    std::lock_guard lock(Mutex);
+    GotBytes.push_back(value);
+    return value;
+}
+
+bool RecordingCable::RingPutByte(uint8_t value) {
+    if (!Link.RingPutByte(value)) return false;
+    std::lock_guard lock(Mutex);
+    PutBytes.push_back(value);
+    return true;
+}
+
+std::vector<uint8_t> RecordingCable::Put() const {
+    std::lock_guard lock(Mutex);
+    return PutBytes;
+}
+
+std::vector<uint8_t> RecordingCable::Got() const {
+    std::lock_guard lock(Mutex);
+    return GotBytes;
+}
+
+std::vector<uint8_t> PacketCommands(const std::vector<uint8_t>& stream) {
+    std::vector<uint8_t> commands;
+    std::size_t i = 0;
+    while (i + 1 < stream.size()) {
+        const uint8_t command = stream[i + 1];
+        commands.push_back(command);
+        if (i + 3 >= stream.size()) break;
+        const std::size_t length = stream[i + 2] | (stream[i + 3] << 8);
+        // VAR, DATA and SKIP carry data and a checksum.
+        const bool data = command == 0x06 || command == 0x15 || command == 0x36;
+        i += 4 + (data ? length + 2 : 0);
+    }
+    return commands;
+}
+
+std::vector<std::string> VcalcArgs(const std::string& model, std::vector<std::string> more) {
+    std::vector<std::string> args = {"--model", model};
+    args.insert(args.end(), more.begin(), more.end());
+    if (const char* log = std::getenv("LODESTRUM_SIM_LOG"); log && *log == '1')
+        args.push_back("--log");
+    return args;
+}
+
+EmulatorRig::EmulatorRig(std::vector<std::string> vcalcArgs,
+                         const std::vector<std::filesystem::path>& memoryFiles)
+    : Previous(std::filesystem::current_path()) {
+    for (const auto& file : memoryFiles)
+        std::filesystem::copy_file(file, Memory.Path() / file.filename());
+    std::filesystem::current_path(Work.Path());
+    Rig.Env.Virtual = &Cable;
+    Rig.Env.Transfers = &transfers::DefaultTransfers();
+    Rig.Settings.UseVirtualLink = true;
+    std::string error;
+    if (!Link.Start(error)) return;
+    vcalcArgs.push_back("--dir");
+    vcalcArgs.push_back(Memory.Path().string());
+    Vcalc = std::make_unique<VcalcProcess>(std::move(vcalcArgs));
+    Ready = Vcalc->Running() &&
+            Pump(Link, [&] { return Link.HasPeerRing() && !Link.EmuWindow().empty(); });
+}
+
+EmulatorRig::~EmulatorRig() {
+    if (Vcalc && Vcalc->Running()) {
+        Vcalc->Signal(SIGTERM);
+        Pump(Link, [&] { return Vcalc->Wait(std::chrono::milliseconds(0)) >= 0; });
+    }
+    Vcalc.reset();
+    std::filesystem::current_path(Previous);
+}
+
+engine::TTransThread* EmulatorRig::Start(uint8_t op, const std::string& fileName) {
+    ++Jobs;
+    return Rig.Start(op, fileName);
+}
+
+bool EmulatorRig::WaitEnded(std::chrono::milliseconds timeout) {
+    return Pump(Link, [&] { return Rig.Host.JobsEnded() >= Jobs; }, timeout);
 }
 
 } // namespace lodestrum::testkit
