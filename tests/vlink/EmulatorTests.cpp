@@ -151,33 +151,64 @@ TEST(EmulatorEndToEnd, SendsEachKindOfFileIntoTheEmulatorsMemory) {
     }
 }
 
-// The calculator sends once the job waits on the emulator's ring: a program,
-// then a backup of its memory.
+// The calculator sends what its user asks for once the job waits on the
+// emulator's ring, or what its options asked for once the window is linked.
 TEST(EmulatorEndToEnd, ReceivesAVariableAndABackupFromTheEmulator) {
     struct Case {
         const char* Name;
-        const char* Command;
+        std::vector<std::string> Options;
+        const char* Command; // typed while the job waits; none when empty
         std::optional<std::string> SaveAs;
         std::string Written;
         std::size_t Parts;
         std::vector<uint8_t> FromCalc, FromPc;
     } cases[] = {
-        {"variable", "send ABC", std::nullopt, "ABC.83P", 1, Commands({VAR, ACK, DATA, EOT}),
+        {"variable",
+         {},
+         "send ABC",
+         std::nullopt,
+         "ABC.83P",
+         1,
+         Commands({VAR, ACK, DATA, EOT}),
          Commands({ACK, CTS, ACK, ACK})},
-        {"backup", "backup", "Backup.83B", "Backup.83B", 3, Commands({VAR, ACK, DATA, DATA, DATA}),
+        {"backup",
+         {},
+         "backup",
+         "Backup.83B",
+         "Backup.83B",
+         3,
+         Commands({VAR, ACK, DATA, DATA, DATA}),
+         Commands({ACK, CTS, ACK, ACK, ACK})},
+        {"variable by option",
+         {"--send", "ABC"},
+         "",
+         std::nullopt,
+         "ABC.83P",
+         1,
+         Commands({VAR, ACK, DATA, EOT}),
+         Commands({ACK, CTS, ACK, ACK})},
+        {"backup by option",
+         {"--backup"},
+         "",
+         "Backup.83B",
+         "Backup.83B",
+         3,
+         Commands({VAR, ACK, DATA, DATA, DATA}),
          Commands({ACK, CTS, ACK, ACK, ACK})},
     };
     const auto abc = files::ReadTi8xFile(ReadBytes(Example("ABC.83P")), false);
     ASSERT_TRUE(abc);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        EmulatorRig r(testkit::VcalcArgs("83"), {Example("ABC.83P")});
+        EmulatorRig r(testkit::VcalcArgs("83", c.Options), {Example("ABC.83P")});
         ASSERT_TRUE(r.Linked());
         if (c.SaveAs) r.Rig.Host.QueueSaveAnswer(*c.SaveAs);
         r.Start(engine::OpReceiveVariables);
-        // Give the job time to be waiting on the ring before the user presses send.
-        std::this_thread::sleep_for(100ms);
-        ASSERT_TRUE(r.Vcalc->Command(c.Command));
+        if (*c.Command) {
+            // The job is waiting on the ring before the user presses send.
+            std::this_thread::sleep_for(100ms);
+            ASSERT_TRUE(r.Vcalc->Command(c.Command));
+        }
         ASSERT_TRUE(r.WaitEnded());
         EXPECT_EQ(r.Rig.Host.Outcomes().back(), engine::JobOutcome::Done);
         EXPECT_EQ(FilesIn(r.Work.Path()), std::vector<std::string>{c.Written});
@@ -234,4 +265,74 @@ TEST(EmulatorEndToEnd, CapturesTheEmulatorsScreen) {
         EXPECT_FALSE(r.Link.RingHasData());
         EXPECT_EQ(testkit::PacketCommands(r.Cable.Got()), Commands({ACK, DATA}));
     }
+}
+
+TEST(EmulatorProgram, HelpAndBadOptions) {
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+    } cases[] = {
+        {{"--help"}, 0},       {{"--model", "84"}, 2},
+        {{"--skip", "3"}, 2},  {{"--dir", "/nowhere/at/all"}, 2},
+        {{"--bogus", "1"}, 2}, {{"--model"}, 2},
+        {{"stray"}, 2},
+    };
+    for (const auto& c : cases) {
+        testkit::IsolatedRuntime rt;
+        testkit::VcalcProcess vcalc(c.Args);
+        EXPECT_EQ(vcalc.Wait(), c.Status) << testing::PrintToString(c.Args);
+        EXPECT_FALSE(std::filesystem::exists(rt.Endpoints() / "TEmuWnd"));
+    }
+}
+
+// A second emulator while one runs gives up at once and leaves the first
+// working; unknown message numbers and a dead window's socket are ignored.
+TEST(EmulatorProgram, SecondCopyUnknownMessagesAndStaleWindowsChangeNothing) {
+    EmulatorRig r(testkit::VcalcArgs("83"));
+    ASSERT_TRUE(r.Linked());
+    const auto endpoints = r.Runtime.Endpoints();
+    // A window that died without closing its socket.
+    const int stale = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const auto path = endpoints / (std::string(platform::ProgramWindowPrefix) + "1");
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(stale);
+    const std::string ring = r.Link.PeerRingName();
+    {
+        testkit::VcalcProcess second(testkit::VcalcArgs("83"));
+        const auto start = Clock::now();
+        EXPECT_EQ(second.Wait(), 1);
+        EXPECT_LT(Clock::now() - start, 3s);
+    }
+    std::string error;
+    auto other = platform::MessageEndpoint::Listen("Other", error, endpoints);
+    ASSERT_TRUE(other) << error;
+    for (uint32_t number : {0u, 1u, 1124u, 1127u, 1145u, 0xFFFFFFFFu}) {
+        platform::Message m;
+        m.Number = number;
+        m.LParam = 0xFFFF;
+        m.Atom = std::string(31, 'Z');
+        EXPECT_TRUE(other->Send(platform::EmulatorWindowName, m)) << number;
+    }
+    // Greeting the windows again passes over the dead one.
+    int hellos = 0;
+    r.Link.SetDispatcher([&](const platform::Message& m) {
+        if (m.Number == platform::LinkMessage::Hello) {
+            ++hellos;
+            r.Link.WMHello(m);
+        } else if (m.Number == platform::LinkMessage::SendBuffer) {
+            r.Link.WMSendBuffer(m);
+        }
+    });
+    ASSERT_TRUE(r.Vcalc->Command("hello"));
+    EXPECT_TRUE(testkit::Pump(
+        r.Link, [&] { return hellos == 1; }, 3s));
+    // Still the same emulator, still answering on its ring.
+    EXPECT_TRUE(platform::EndpointAlive(endpoints, platform::EmulatorWindowName));
+    EXPECT_EQ(r.Link.PeerRingName(), ring);
+    r.Start(engine::OpCaptureScreen);
+    ASSERT_TRUE(r.WaitEnded());
+    EXPECT_TRUE(r.Rig.Host.LastImage());
 }
