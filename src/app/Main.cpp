@@ -3,6 +3,7 @@
 #include "app/DllErr.h"
 #include "app/MainDlg.h"
 #include "drivers/BuiltinDrivers.h"
+#include "engine/VirtualLink.h"
 #include "platform/PortDriver.h"
 #include "transfers/Transfers.h"
 
@@ -51,8 +52,16 @@ int Run(int argc, char** argv) {
         return 0;
     }
 
+    // Only now, with a driver, does anything of the virtual link exist.
+    engine::VirtualLink link;
+    std::string linkError;
+    if (!link.Start(linkError))
+        std::fprintf(stderr, "lodestrum: no virtual link: %s\n", linkError.c_str());
+
     app::WindowSetup setup;
     setup.Driver = driver.get();
+    setup.Virtual = &link;
+    setup.Link = &link;
     setup.Transfers = &transfers::DefaultTransfers();
     setup.Prompts = prompts;
     setup.CommandLinePath = commandLine;
@@ -63,6 +72,7 @@ int Run(int argc, char** argv) {
         TranDlg = std::make_unique<app::TTranDlg>(setup);
     } catch (const std::exception& e) {
         prompts->StandardError(nullptr, QString::fromUtf8(e.what()));
+        app::ShutDown(TranDlg, driver, &link);
         return 0;
     }
     QObject::connect(TranDlg.get(), &app::TTranDlg::ApplicationTerminated, &application,
@@ -70,10 +80,7 @@ int Run(int argc, char** argv) {
     TranDlg->show();
     TranDlg->FormCreate();
     application.exec();
-    // Every job has ended by now (the window waits for them), so the driver
-    // goes after the window.
-    TranDlg.reset();
-    driver.reset();
+    app::ShutDown(TranDlg, driver, &link);
     return 0;
 }
 

@@ -3,11 +3,15 @@
 #include "app/Messages.h"
 #include "app/QtJobHost.h"
 #include "app/RtfReader.h"
+#include "engine/VirtualLink.h"
+#include "files/MonoImageFile.h"
 #include "platform/LinkPorts.h"
+#include "platform/MessageEndpoint.h"
 #include "platform/SettingsStore.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -24,12 +28,18 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextCursor>
 #include <QTextBrowser>
+#include <QTextCursor>
+#include <QThread>
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace lodestrum::app {
 
@@ -74,7 +84,9 @@ constexpr const char* CalcType = "Calc Type";
 constexpr int DelayMin = 0;
 constexpr int DelayMax = 32600;
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 QPushButton* Button(const char* caption, QWidget* parent, QRect geometry) {
     auto* b = new QPushButton(Q(caption), parent);
@@ -102,8 +114,17 @@ QPixmap CalculatorPicture() {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(220, 220, 220));
     for (int row = 0; row < 4; ++row)
-        for (int col = 0; col < 3; ++col) p.drawRect(3 + col * 4, 10 + row * 3, 3, 2);
+        for (int col = 0; col < 3; ++col)
+            p.drawRect(3 + col * 4, 10 + row * 3, 3, 2);
     return pixmap;
+}
+
+bool SystemClipboard(const QImage& image) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard) return false;
+    clipboard->clear();
+    if (!image.isNull()) clipboard->setImage(image);
+    return true;
 }
 
 std::shared_ptr<Dialogs> OrDefault(std::shared_ptr<Dialogs>& prompts) {
@@ -146,6 +167,17 @@ TTranDlg::TTranDlg(WindowSetup setup, QWidget* parent)
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    if (!Setup.CopyToClipboard) Setup.CopyToClipboard = SystemClipboard;
+    // The emulator's messages are served on this thread, from the event loop.
+    if (Setup.Link) {
+        Setup.Link->SetDispatcher([this](const platform::Message& m) { DispatchMessage(m); });
+        if (const int fd = Setup.Link->MessageFd(); fd >= 0) {
+            MessageNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            connect(MessageNotifier, &QSocketNotifier::activated, this,
+                    [this] { Setup.Link->ServeMessages(); });
+        }
+    }
+
     Sending = false;
     JobRunning = false;
     LoadHelpText();
@@ -153,8 +185,19 @@ TTranDlg::TTranDlg(WindowSetup setup, QWidget* parent)
 }
 
 TTranDlg::~TTranDlg() {
+    FormDestroy();
     // Jobs still running end on their own; their completion finds no window.
-    for (TTransThread* job : Host->LiveJobs()) job->Terminate();
+    for (TTransThread* job : Host->LiveJobs())
+        job->Terminate();
+}
+
+void TTranDlg::FormDestroy() {
+    if (!Setup.Link) return;
+    if (MessageNotifier) MessageNotifier->setEnabled(false);
+    if (!Setup.Link->EmuWindow().empty())
+        Setup.Link->SendToEmulator(platform::LinkMessage::Goodbye);
+    Setup.Link->ReleasePeerRing();
+    Setup.Link->SetDispatcher({});
 }
 
 void TTranDlg::BuildLinkingSheet() {
@@ -168,7 +211,8 @@ void TTranDlg::BuildLinkingSheet() {
     FileListBox->setToolTip(Q("Vous pouvez selectionner plusieurs fichiers"));
     FilterComboBox = new QComboBox(LinkingSheet);
     FilterComboBox->setGeometry(6, 214, 150, 22);
-    for (const auto& [name, mask] : Filters) FilterComboBox->addItem(Q(name), Q(mask));
+    for (const auto& [name, mask] : Filters)
+        FilterComboBox->addItem(Q(name), Q(mask));
 
     DirectoryListBox = new TDirectoryListBox(LinkingSheet);
     DirectoryListBox->setGeometry(162, 6, 150, 204);
@@ -235,8 +279,8 @@ void TTranDlg::BuildSettingSheet() {
     LinkPortComboBox = new QComboBox(LinkPortGroupBox);
     LinkPortComboBox->setGeometry(8, 18, 184, 22);
     for (const auto& entry : platform::LinkPort)
-        LinkPortComboBox->addItem(QString::fromLatin1(entry.Text.data(),
-                                                      static_cast<qsizetype>(entry.Text.size())));
+        LinkPortComboBox->addItem(
+            QString::fromLatin1(entry.Text.data(), static_cast<qsizetype>(entry.Text.size())));
     LinkPortComboBox->setToolTip(Q("LPT: Port Parallele et COM: Port serie"));
     LinkPortComboBox->setCurrentIndex(-1);
     InvLinesBox = Check("Fils &Inversés", "Si vous avez inversé les fils dans votre cable.",
@@ -289,21 +333,22 @@ void TTranDlg::BuildOptnSheet() {
     PageControl1->addTab(OptnSheet, Q("Options Calculatrice"));
     TI89Box = new QGroupBox(Q("TI89, TI92+"), OptnSheet);
     TI89Box->setGeometry(6, 2, 284, 176);
-    TI89ClipSS = Check("Capture écran",
-                       "Seulement la partie visible de l écran de la TI-89 est capturé", TI89Box,
-                       {8, 18, 270, 20});
-    TI89UseFold = Check("Ne pas envoyer le nom des repertoires",
-                        "Les fichiers sont stockés dans le repertoire actif.", TI89Box,
-                        {8, 40, 270, 20});
-    TI89Save92 = Check("Si vous utilisé une TI92+.",
-                       "Les fichiers TI89 seront stockés en fichiers TI92+.", TI89Box,
-                       {8, 62, 270, 20});
-    TI89MenuOnly = Check("Envoie multiple seleument sous Var-Link",
-                         "Si non coché, la reception de fichiers multiples ce fera sous l écran Home.",
-                         TI89Box, {8, 84, 270, 20});
-    TI89SendToF = Check("Envoie des fichiers vers le repertoire:",
-                        "Tout les fichiers sont stockés dans ce repertoire.", TI89Box,
-                        {8, 106, 270, 20});
+    TI89ClipSS =
+        Check("Capture écran", "Seulement la partie visible de l écran de la TI-89 est capturé",
+              TI89Box, {8, 18, 270, 20});
+    TI89UseFold =
+        Check("Ne pas envoyer le nom des repertoires",
+              "Les fichiers sont stockés dans le repertoire actif.", TI89Box, {8, 40, 270, 20});
+    TI89Save92 =
+        Check("Si vous utilisé une TI92+.", "Les fichiers TI89 seront stockés en fichiers TI92+.",
+              TI89Box, {8, 62, 270, 20});
+    TI89MenuOnly =
+        Check("Envoie multiple seleument sous Var-Link",
+              "Si non coché, la reception de fichiers multiples ce fera sous l écran Home.",
+              TI89Box, {8, 84, 270, 20});
+    TI89SendToF =
+        Check("Envoie des fichiers vers le repertoire:",
+              "Tout les fichiers sont stockés dans ce repertoire.", TI89Box, {8, 106, 270, 20});
     DefFoldName = new QLineEdit(Q("main"), TI89Box);
     DefFoldName->setMaxLength(8);
     DefFoldName->setGeometry(28, 130, 100, 22);
@@ -330,7 +375,8 @@ void TTranDlg::BuildPixTabSheet() {
     Button1 = Button("Contenu de la memoire", PixTabSheet, {214, 60, 160, 28});
     Button2 = Button("Addresse", PixTabSheet, {214, 94, 160, 28});
     Button3 = Button("Bloc", PixTabSheet, {214, 128, 160, 28});
-    for (QPushButton* b : {Button1, Button2, Button3}) b->setEnabled(false);
+    for (QPushButton* b : {Button1, Button2, Button3})
+        b->setEnabled(false);
 }
 
 void TTranDlg::BuildAboutSheet() {
@@ -394,6 +440,18 @@ void TTranDlg::BuildOutsidePages() {
         nameFilters << QStringLiteral("%1 (%2)").arg(Q(name), Q(mask).replace(';', ' '));
     SaveDialog1->setNameFilters(nameFilters);
 
+    SavePictureDialog1 = new QFileDialog(this);
+    SavePictureDialog1->setWindowTitle(Q(text::ScreenSaveTitle));
+    SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
+    SavePictureDialog1->setNameFilters({Q(text::BitmapFilter), Q(text::PngFilter)});
+    SavePictureDialog1->selectNameFilter(Q(text::BitmapFilter));
+    SavePictureDialog1->setDefaultSuffix(Q(text::BitmapExtension));
+    connect(SavePictureDialog1, &QFileDialog::filterSelected, this, [this](const QString& f) {
+        SavePictureDialog1->setDefaultSuffix(f == Q(text::PngFilter) ? QStringLiteral("png")
+                                                                     : Q(text::BitmapExtension));
+    });
+
     CalcTypeMenu = new QMenu(this);
     auto item = [this](const char* caption, void (TTranDlg::*handler)()) {
         QAction* a = CalcTypeMenu->addAction(Q(caption));
@@ -447,7 +505,8 @@ void TTranDlg::LoadSettings() {
         if (!v) throw SettingsTypeError(error);
         return v;
     };
-    auto readInteger = [&](const char* name, const char* presence = nullptr) -> std::optional<int32_t> {
+    auto readInteger = [&](const char* name,
+                           const char* presence = nullptr) -> std::optional<int32_t> {
         if (!store.HasValue(presence ? presence : name)) return std::nullopt;
         auto v = store.ReadInteger(name, error);
         if (!v) throw SettingsTypeError(error);
@@ -466,17 +525,20 @@ void TTranDlg::LoadSettings() {
         const QSignalBlocker block(LinkPortComboBox);
         LinkPortComboBox->setCurrentIndex(platform::IsValidLinkPortIndex(port) ? port : -1);
     }
-    const int delay = std::clamp<int32_t>(readInteger(key::Delay).value_or(1000), DelayMin, DelayMax);
+    const int delay =
+        std::clamp<int32_t>(readInteger(key::Delay).value_or(1000), DelayMin, DelayMax);
     DelayUpDown->SetPosition(delay);
     DelayEdit->setText(QString::number(DelayUpDown->Position()));
     const std::pair<const char*, QCheckBox*> boxes[] = {
-        {key::InvertLines, InvLinesBox},   {key::ToEmulator, ToEmuBox},
-        {key::TI86FourParts, TI86Back4p},  {key::TI89Clip, TI89ClipSS},
-        {key::TI89Save92, TI89Save92},     {key::TI89MenuOnly, TI89MenuOnly},
-        {key::TI89NoFolder, TI89UseFold},  {key::TI89SendToFolder, TI89SendToF},
+        {key::InvertLines, InvLinesBox},  {key::ToEmulator, ToEmuBox},
+        {key::TI86FourParts, TI86Back4p}, {key::TI89Clip, TI89ClipSS},
+        {key::TI89Save92, TI89Save92},    {key::TI89MenuOnly, TI89MenuOnly},
+        {key::TI89NoFolder, TI89UseFold}, {key::TI89SendToFolder, TI89SendToF},
     };
-    for (const auto& [name, box] : boxes) box->setChecked(readInteger(name).value_or(0) != 0);
-    CalcType = static_cast<uint8_t>(static_cast<uint32_t>(readInteger(key::CalcType).value_or(5)) & 0xFF);
+    for (const auto& [name, box] : boxes)
+        box->setChecked(readInteger(name).value_or(0) != 0);
+    CalcType =
+        static_cast<uint8_t>(static_cast<uint32_t>(readInteger(key::CalcType).value_or(5)) & 0xFF);
 
     StartJob(CurrentFilePath(), engine::OpRefresh, Done::None);
 }
@@ -494,12 +556,13 @@ void TTranDlg::SaveOptBtnClick() {
     store.WriteInteger(key::LinkPort, LinkPortComboBox->currentIndex());
     store.WriteInteger(key::Delay, static_cast<int16_t>(DelayUpDown->Position()));
     const std::pair<const char*, QCheckBox*> boxes[] = {
-        {key::InvertLines, InvLinesBox},   {key::ToEmulator, ToEmuBox},
-        {key::TI86FourParts, TI86Back4p},  {key::TI89Clip, TI89ClipSS},
-        {key::TI89Save92, TI89Save92},     {key::TI89MenuOnly, TI89MenuOnly},
-        {key::TI89NoFolder, TI89UseFold},  {key::TI89SendToFolder, TI89SendToF},
+        {key::InvertLines, InvLinesBox},  {key::ToEmulator, ToEmuBox},
+        {key::TI86FourParts, TI86Back4p}, {key::TI89Clip, TI89ClipSS},
+        {key::TI89Save92, TI89Save92},    {key::TI89MenuOnly, TI89MenuOnly},
+        {key::TI89NoFolder, TI89UseFold}, {key::TI89SendToFolder, TI89SendToF},
     };
-    for (const auto& [name, box] : boxes) store.WriteInteger(name, box->isChecked() ? 1 : 0);
+    for (const auto& [name, box] : boxes)
+        store.WriteInteger(name, box->isChecked() ? 1 : 0);
     store.WriteInteger(key::CalcType, CalcType.load());
     if (!store.Save(error))
         Prompts().Error(this, Q(text::ErrorTitle), Q(text::RegistrySaveError),
@@ -526,6 +589,9 @@ void TTranDlg::LinkPortComboBoxChange() {
 
 void TTranDlg::ToEmuBoxClick() {
     const bool on = ToEmuBox->isChecked();
+    if (Setup.Link)
+        Setup.Link->SendToEmulator(on ? platform::LinkMessage::EnableLink
+                                      : platform::LinkMessage::DisableLink);
     LinkPortComboBox->setEnabled(!on);
     DtctAddBtn->setEnabled(!on);
 }
@@ -536,6 +602,52 @@ void TTranDlg::FormCreate() {
         JobRunning = true;
         SetBusy();
     }
+    if (Setup.Link) Setup.Link->Greet();
+}
+
+void TTranDlg::DispatchMessage(const platform::Message& message) {
+    using platform::LinkMessage;
+    switch (message.Number) {
+    case LinkMessage::Hello:
+        WMHello(message);
+        break;
+    case LinkMessage::Goodbye:
+        WMGoodbye();
+        break;
+    case LinkMessage::EnableLink:
+        WMEnableLink();
+        break;
+    case LinkMessage::DisableLink:
+        WMDisableLink();
+        break;
+    case LinkMessage::SendBuffer:
+        WMSendBuffer(message);
+        break;
+    default:
+        break;
+    }
+}
+
+void TTranDlg::WMHello(const platform::Message& message) {
+    Setup.Link->WMHello(message);
+}
+
+void TTranDlg::WMSendBuffer(const platform::Message& message) {
+    Setup.Link->WMSendBuffer(message);
+}
+
+// An unchanged box raises no toggled signal, so only a real change is echoed.
+void TTranDlg::WMEnableLink() {
+    ToEmuBox->setChecked(true);
+}
+
+void TTranDlg::WMDisableLink() {
+    ToEmuBox->setChecked(false);
+}
+
+void TTranDlg::WMGoodbye() {
+    ToEmuBox->setChecked(false);
+    Setup.Link->WMGoodbye();
 }
 
 engine::JobSettings TTranDlg::CurrentJobSettings() const {
@@ -554,9 +666,13 @@ engine::JobSettings TTranDlg::CurrentJobSettings() const {
     return s;
 }
 
-std::string TTranDlg::CurrentFilePath() const { return FileListBox->FileName().toStdString(); }
+std::string TTranDlg::CurrentFilePath() const {
+    return FileListBox->FileName().toStdString();
+}
 
-int TTranDlg::LiveJobs() const { return static_cast<int>(Host->LiveJobs().size()); }
+int TTranDlg::LiveJobs() const {
+    return static_cast<int>(Host->LiveJobs().size());
+}
 
 TTransThread* TTranDlg::StartJob(const std::string& path, uint8_t op, Done done) {
     if (Terminating) return nullptr;
@@ -564,12 +680,11 @@ TTransThread* TTranDlg::StartJob(const std::string& path, uint8_t op, Done done)
                                       Setup.Transfers};
     std::shared_ptr<QtJobHost> host = Host;
     QPointer<TTranDlg> self(this);
-    TTransThread* job = TTransThread::Create(
-        path, op, CurrentJobSettings(), env, *Host, CalcType,
-        [host, self, done](TTransThread& ended) {
-            host->Remove(&ended);
-            if (self) self->JobFinished(ended, done);
-        });
+    TTransThread* job = TTransThread::Create(path, op, CurrentJobSettings(), env, *Host, CalcType,
+                                             [host, self, done](TTransThread& ended) {
+                                                 host->Remove(&ended);
+                                                 if (self) self->JobFinished(ended, done);
+                                             });
     Host->Add(job);
     if (done != Done::None) Job = job;
     emit JobCreated(op, QString::fromStdString(path));
@@ -581,24 +696,42 @@ void TTranDlg::JobFinished(TTransThread& job, Done done) {
     if (current) Job = nullptr;
     // A stopped command-line send still closes the program.
     if (current || done == Done::SendCmdLineDone) RunDone(done);
+    // The exports follow every capture that ended, also a stopped one; the
+    // window's busy state is not the stale job's to change.
+    else if (done == Done::ScrSDone)
+        EnableExports();
     FinishTerminateIfIdle();
 }
 
 void TTranDlg::RunDone(Done done) {
     switch (done) {
-    case Done::None: break;
-    case Done::SendNextSelected: SendNextSelected(); break;
-    case Done::SendDone: SendDone(); break;
-    case Done::RecvDone: RecvDone(); break;
-    case Done::RecvGDone: RecvGDone(); break;
-    case Done::ScrSDone: ScrSDone(); break;
-    case Done::SendCmdLineDone: SendCmdLineDone(); break;
+    case Done::None:
+        break;
+    case Done::SendNextSelected:
+        SendNextSelected();
+        break;
+    case Done::SendDone:
+        SendDone();
+        break;
+    case Done::RecvDone:
+        RecvDone();
+        break;
+    case Done::RecvGDone:
+        RecvGDone();
+        break;
+    case Done::ScrSDone:
+        ScrSDone();
+        break;
+    case Done::SendCmdLineDone:
+        SendCmdLineDone();
+        break;
     }
 }
 
 void TTranDlg::TerminateApplication() {
     Terminating = true;
-    for (TTransThread* job : Host->LiveJobs()) job->Terminate();
+    for (TTransThread* job : Host->LiveJobs())
+        job->Terminate();
     FinishTerminateIfIdle();
 }
 
@@ -635,7 +768,9 @@ void TTranDlg::SetIdle() {
     ProgressBar1->setValue(0);
 }
 
-bool TTranDlg::SeriesNeedsClosing() const { return CalcType < 8 || TI89MenuOnly->isChecked(); }
+bool TTranDlg::SeriesNeedsClosing() const {
+    return CalcType < 8 || TI89MenuOnly->isChecked();
+}
 
 void TTranDlg::SendBtnClick() {
     if (Sending) return;
@@ -728,7 +863,9 @@ void TTranDlg::ApplyFileNameEdit(const QString& entered) {
     FileNameEdit->setText(FileListBox->currentItem()->text());
 }
 
-void TTranDlg::DirectoryListBoxClick() { DirectoryListBox->SetDirectory(DirectoryListBox->ItemDirectory()); }
+void TTranDlg::DirectoryListBoxClick() {
+    DirectoryListBox->SetDirectory(DirectoryListBox->ItemDirectory());
+}
 
 void TTranDlg::DirectoryChanged(const QString& path) {
     FileListBox->SetDirectory(path);
@@ -783,11 +920,17 @@ void TTranDlg::RecvDone() {
     SetIdle();
 }
 
-void TTranDlg::RecvGDone() { RecvDone(); }
+void TTranDlg::RecvGDone() {
+    RecvDone();
+}
 
 void TTranDlg::ScrSDone() {
     JobRunning = false;
     SetIdle();
+    EnableExports();
+}
+
+void TTranDlg::EnableExports() {
     CpyClipBtn->setEnabled(true);
     SaveBMPBtn->setEnabled(true);
 }
@@ -798,14 +941,95 @@ void TTranDlg::SendCmdLineDone() {
     TerminateApplication();
 }
 
-// Wired with the receive, group receive, capture, detection and export work.
-void TTranDlg::ReceiveBtnClick() {}
-void TTranDlg::ReceiveGBtnClick() {}
-void TTranDlg::ScrShotBtnClick() {}
-void TTranDlg::DtctAddBtnClick() {}
-void TTranDlg::CpyClipBtnClick() {}
-void TTranDlg::SaveBMPBtnClick() {}
-void TTranDlg::ShowScreenImage(const engine::MonoImage& image) { (void)image; }
+void TTranDlg::ReceiveBtnClick() {
+    StartJob(SaveDialog1FileName.toStdString(), engine::OpReceiveVariables, Done::RecvDone);
+    JobRunning = true;
+    SetBusy();
+}
+
+void TTranDlg::ReceiveGBtnClick() {
+    const QStringList filters = SaveDialog1->nameFilters();
+    SaveDialog1->selectNameFilter(filters.at(3));
+    SaveDialog1->setWindowTitle(Q(text::GroupSaveTitle));
+    SaveDialog1->setDirectory(DirectoryListBox->Directory());
+    if (!Prompts().RunSaveDialog(*SaveDialog1)) return;
+    const QStringList chosen = SaveDialog1->selectedFiles();
+    if (chosen.isEmpty()) return;
+    SaveDialog1FileName = chosen.first();
+    StartJob(SaveDialog1FileName.toStdString(), engine::OpReceiveGroup, Done::RecvGDone);
+    JobRunning = true;
+    SetBusy();
+}
+
+void TTranDlg::ScrShotBtnClick() {
+    StartJob(CurrentFilePath(), engine::OpCaptureScreen, Done::ScrSDone);
+    JobRunning = true;
+    SetBusy();
+}
+
+void TTranDlg::DtctAddBtnClick() {
+    StartJob(CurrentFilePath(), engine::OpDetectCable, Done::None);
+}
+
+void TTranDlg::ShowScreenImage(const engine::MonoImage& image) {
+    const int row = (image.Width + 7) / 8;
+    if (image.Width <= 0 || image.Height <= 0 ||
+        image.Bits.size() < static_cast<std::size_t>(row) * static_cast<std::size_t>(image.Height))
+        return;
+    QImage bitmap(image.Width, image.Height, QImage::Format_Mono);
+    bitmap.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    for (int y = 0; y < image.Height; ++y)
+        std::copy_n(image.Bits.data() + static_cast<std::size_t>(y) * row, row, bitmap.scanLine(y));
+    ScrBitmap = bitmap;
+    ScrImage->setPixmap(QPixmap::fromImage(ScrBitmap));
+}
+
+void TTranDlg::CpyClipBtnClick() {
+    bool copied = false;
+    try {
+        copied = Setup.CopyToClipboard(ScrBitmap);
+    } catch (const std::exception&) {
+        copied = false;
+    }
+    StatusBar1->SetPanelText(1, Q(copied ? text::ImageCopied : text::ImageCopyError));
+}
+
+void TTranDlg::SaveBMPBtnClick() {
+    if (!Prompts().RunSaveDialog(*SavePictureDialog1)) return;
+    const QStringList chosen = SavePictureDialog1->selectedFiles();
+    if (chosen.isEmpty()) return;
+    QString path = chosen.first();
+    // A name typed without an extension gets the chosen type's.
+    if (QFileInfo(path).suffix().isEmpty()) path += '.' + SavePictureDialog1->defaultSuffix();
+    WriteScreenImage(path);
+}
+
+void TTranDlg::WriteScreenImage(const QString& path) const {
+    files::MonoBitmap bitmap{ScrBitmap.width(), ScrBitmap.height(), {}};
+    const int row = (bitmap.Width + 7) / 8;
+    for (int y = 0; y < bitmap.Height; ++y) {
+        const uchar* line = ScrBitmap.constScanLine(y);
+        bitmap.Bits.insert(bitmap.Bits.end(), line, line + row);
+    }
+    const bool png =
+        QFileInfo(path).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    const std::vector<uint8_t> bytes =
+        png ? files::EncodeMonoPng(bitmap) : files::EncodeMonoBmp(bitmap);
+    // Before the first capture there is nothing a picture file could hold.
+    if (bytes.empty())
+        throw std::runtime_error(
+            Q(text::ImageWriteError).arg(path, Q(text::NoScreenImage)).toStdString());
+    // A temporary file renamed over the target: a failed write leaves the old file.
+    QSaveFile file(path);
+    const bool written =
+        file.open(QIODevice::WriteOnly) &&
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
+        file.commit();
+    if (!written)
+        throw std::runtime_error(
+            Q(text::ImageWriteError).arg(path, file.errorString()).toStdString());
+}
 
 void TTranDlg::Image1Click() {
     if (Sending || JobRunning) return;
@@ -820,30 +1044,49 @@ void TTranDlg::SetCalcTypeFromMenu(uint8_t calcType) {
     StartJob(CurrentFilePath(), engine::OpRefresh, Done::None);
 }
 
-void TTranDlg::TI821Click() { SetCalcTypeFromMenu(2); }
-void TTranDlg::TI82TI831Click() { SetCalcTypeFromMenu(3); }
-void TTranDlg::TI851Click() { SetCalcTypeFromMenu(5); }
-void TTranDlg::TI861Click() { SetCalcTypeFromMenu(6); }
-void TTranDlg::TI891Click() { SetCalcTypeFromMenu(8); }
-void TTranDlg::TI921Click() { SetCalcTypeFromMenu(9); }
+void TTranDlg::TI821Click() {
+    SetCalcTypeFromMenu(2);
+}
+void TTranDlg::TI82TI831Click() {
+    SetCalcTypeFromMenu(3);
+}
+void TTranDlg::TI851Click() {
+    SetCalcTypeFromMenu(5);
+}
+void TTranDlg::TI861Click() {
+    SetCalcTypeFromMenu(6);
+}
+void TTranDlg::TI891Click() {
+    SetCalcTypeFromMenu(8);
+}
+void TTranDlg::TI921Click() {
+    SetCalcTypeFromMenu(9);
+}
 
 void TTranDlg::ApplyMenuChecks(uint8_t calcType) {
     CheckedCalcType = calcType;
     const std::pair<uint8_t, QAction*> items[] = {{2, TI821}, {3, TI82TI831}, {5, TI851},
                                                   {6, TI861}, {8, TI891},     {9, TI921}};
-    for (const auto& [type, action] : items) action->setChecked(type == calcType);
+    for (const auto& [type, action] : items)
+        action->setChecked(type == calcType);
 }
 
-void TTranDlg::ShowStatusText(const QString& text) { StatusBar1->SetPanelText(1, text); }
+void TTranDlg::ShowStatusText(const QString& text) {
+    StatusBar1->SetPanelText(1, text);
+}
 
 void TTranDlg::ShowCalcTypeOf(uint8_t calcType, const QString& name) {
     ApplyMenuChecks(calcType);
     StatusBar1->SetPanelText(0, name);
 }
 
-void TTranDlg::ShowProgressOf(int percent) { ProgressBar1->setValue(std::clamp(percent, 0, 100)); }
+void TTranDlg::ShowProgressOf(int percent) {
+    ProgressBar1->setValue(std::clamp(percent, 0, 100));
+}
 
-void TTranDlg::RefreshFiles() { FileListBox->Update(); }
+void TTranDlg::RefreshFiles() {
+    FileListBox->Update();
+}
 
 void TTranDlg::SelectLinkPort(int index) {
     const QSignalBlocker block(LinkPortComboBox);
@@ -861,6 +1104,22 @@ std::optional<std::string> TTranDlg::AskSaveFileName(const engine::SaveDialogReq
     if (chosen.isEmpty()) return std::nullopt;
     SaveDialog1FileName = chosen.first();
     return SaveDialog1FileName.toStdString();
+}
+
+void ShutDown(std::unique_ptr<TTranDlg>& window, std::unique_ptr<platform::PortDriver>& driver,
+              engine::VirtualLink* link) {
+    // The loop ends only once every job has ended; should one still live, it
+    // is stopped and waited for, so no job drives a released driver.
+    if (window && window->LiveJobs() > 0) {
+        window->TerminateApplication();
+        while (window->LiveJobs() > 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(1);
+        }
+    }
+    driver.reset();
+    if (link) link->ReleaseOwnRing();
+    window.reset();
 }
 
 } // namespace lodestrum::app

@@ -4,7 +4,10 @@
 #include "app/Dialogs.h"
 #include "engine/TTransT.h"
 
+#include <QImage>
 #include <QWidget>
+
+#include <functional>
 
 #include <array>
 #include <atomic>
@@ -26,7 +29,15 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QSocketNotifier;
 class QTextBrowser;
+
+namespace lodestrum::engine {
+class VirtualLink;
+}
+namespace lodestrum::platform {
+struct Message;
+}
 
 namespace lodestrum::app {
 
@@ -37,6 +48,12 @@ struct WindowSetup {
     platform::PortDriver* Driver = nullptr;
     const engine::TransferSet* Transfers = nullptr;
     engine::VirtualCable* Virtual = nullptr;
+    // The window's side of the virtual link (its messages); usually the
+    // same object as Virtual.
+    engine::VirtualLink* Link = nullptr;
+    // Puts a picture on the clipboard; false when that failed. The system
+    // clipboard when empty.
+    std::function<bool(const QImage&)> CopyToClipboard;
     std::shared_ptr<Dialogs> Prompts; // QtDialogs when null
     std::string CommandLinePath;
     std::string SettingsPath; // the per-user default when empty
@@ -46,7 +63,7 @@ struct WindowSetup {
 
 // A stored value of another type than the one read; it ends the program.
 class SettingsTypeError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -58,14 +75,16 @@ class TTranDlg : public QWidget {
     WindowSetup Setup;
     std::shared_ptr<QtJobHost> Host;
 
-public:
+  public:
     // Builds the window, loads the help text and the settings and starts the
     // first refresh job. Throws SettingsTypeError for a wrongly typed value.
     explicit TTranDlg(WindowSetup setup, QWidget* parent = nullptr);
     ~TTranDlg() override;
 
-    // Creation handler: the command-line send.
+    // Creation handler: the command-line send, then the emulator's greeting.
     void FormCreate();
+    // Destruction handler, run by the destructor: Goodbye to the emulator.
+    void FormDestroy();
 
     // Handlers.
     void SendBtnClick();
@@ -98,6 +117,13 @@ public:
     void SaveBMPBtnClick();
     void ToEmuBoxClick();
 
+    // The emulator's messages.
+    void WMHello(const platform::Message& message);
+    void WMSendBuffer(const platform::Message& message);
+    void WMEnableLink();
+    void WMDisableLink();
+    void WMGoodbye();
+
     void SetBusy();
     void SetIdle();
     void SendNextSelected();
@@ -127,6 +153,8 @@ public:
     int SendIndex = 0;
     std::atomic<uint8_t>& CalcType;
     QString SaveDialog1FileName; // the name SaveDialog1 holds
+    // What ScrImage shows: the captured bitmap, one bit per pixel.
+    QImage ScrBitmap;
 
     // Controls, by page.
     QTabWidget* PageControl1 = nullptr;
@@ -196,6 +224,7 @@ public:
     QWidget* Panel2 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* SavePictureDialog1 = nullptr;
     QMenu* CalcTypeMenu = nullptr;
     QAction* TI821 = nullptr;
     QAction* TI82TI831 = nullptr;
@@ -207,17 +236,25 @@ public:
     // The filter list of FilterComboBox and SaveDialog1: name, mask.
     static const std::array<std::pair<const char*, const char*>, 13> Filters;
 
-signals:
+  signals:
     // Every job the window creates, tracked or not, in order.
     void JobCreated(int transferOp, const QString& path);
     // TerminateApplication has finished: no job is left.
     void ApplicationTerminated();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
-    enum class Done { None, SendNextSelected, SendDone, RecvDone, RecvGDone, ScrSDone, SendCmdLineDone };
+  private:
+    enum class Done {
+        None,
+        SendNextSelected,
+        SendDone,
+        RecvDone,
+        RecvGDone,
+        ScrSDone,
+        SendCmdLineDone
+    };
 
     void BuildLinkingSheet();
     void BuildScreenSheet();
@@ -235,17 +272,26 @@ private:
     void DirectoryChanged(const QString& path);
     void StartDirectoryChanged(const QString& path);
     std::string SettingsFile() const;
+    void DispatchMessage(const platform::Message& message);
+    void WriteScreenImage(const QString& path) const;
 
     engine::TTransThread* StartJob(const std::string& path, uint8_t op, Done done);
     void JobFinished(engine::TTransThread& job, Done done);
     void RunDone(Done done);
+    void EnableExports();
     void FinishTerminateIfIdle();
 
     void ApplyMenuChecks(uint8_t calcType);
     uint8_t CheckedCalcType = 5;
 
+    QSocketNotifier* MessageNotifier = nullptr;
     bool Terminating = false;
     bool Terminated = false;
 };
+
+// After the message loop: the driver, then OwnRing and the mutex, then the
+// window, whose destruction says goodbye to the emulator.
+void ShutDown(std::unique_ptr<TTranDlg>& window, std::unique_ptr<platform::PortDriver>& driver,
+              engine::VirtualLink* link);
 
 } // namespace lodestrum::app

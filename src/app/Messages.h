@@ -33,6 +33,15 @@ inline constexpr const char* UnknownError = "Unknown error";
 
 inline constexpr const char* GroupSaveTitle = "Save group file as:";
 
+inline constexpr const char* ScreenSaveTitle = "Save Screen as:";
+inline constexpr const char* BitmapFilter = "Bitmaps (*.bmp)";
+inline constexpr const char* PngFilter = "PNG (*.png)";
+inline constexpr const char* BitmapExtension = "BMP";
+inline constexpr const char* ImageCopied = "Image copied to Clipboard. Ready.";
+inline constexpr const char* ImageCopyError = "Error copying image to clipboard. Ready.";
+inline constexpr const char* NoScreenImage = "No screen has been captured yet.";
+inline constexpr const char* ImageWriteError = "Cannot create file \"%1\". %2";
+
 inline constexpr const char* DriverCaption = "Driver not found";
 inline constexpr const char* DriverText =
     "An error occured while trying to load the required driver file DLPORTIO.\n\n"

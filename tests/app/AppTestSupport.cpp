@@ -24,6 +24,21 @@ void WindowRig::MakeFiles(const QStringList& names) const {
     }
 }
 
+void WindowRig::WriteFile(const QString& name, const std::vector<uint8_t>& bytes) const {
+    QFile f(QDir(FilesDir()).filePath(name));
+    f.open(QIODevice::WriteOnly);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+drivers::SimDriver& WindowRig::UseCalculator(vcalc::CalcOptions options) {
+    QDir(Home.path()).mkpath("calc");
+    if (!options.Directory) options.Directory = CalcDir().toStdString();
+    auto sim = std::make_unique<drivers::SimDriver>(0, std::move(options));
+    drivers::SimDriver& calculator = *sim;
+    Driver = std::move(sim);
+    return calculator;
+}
+
 app::WindowSetup WindowRig::Setup(const engine::TransferSet* transfers) const {
     app::WindowSetup s;
     s.Driver = Driver.get();

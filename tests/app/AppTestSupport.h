@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainDlg.h"
+#include "drivers/SimDriver.h"
 #include "engine/TTransT.h"
 #include "platform/PortDriver.h"
 
@@ -23,7 +24,7 @@ namespace lodestrum::apptest {
 
 // Answers the window's boxes from a script and keeps what they said.
 class ScriptedDialogs : public app::Dialogs {
-public:
+  public:
     void Error(QWidget*, const QString& title, const QString& text, const QString&) override {
         Log << QStringLiteral("error:%1:%2").arg(title, text);
     }
@@ -81,11 +82,13 @@ struct TransferRecorder {
     }
     static void Body(engine::TTransThread& job) {
         auto& r = Instance();
-        const QString tag = QStringLiteral("%1:%2").arg(job.TransferOp).arg(QString::fromStdString(job.FileName));
+        const QString tag =
+            QStringLiteral("%1:%2").arg(job.TransferOp).arg(QString::fromStdString(job.FileName));
         ++r.Running;
         r.Add("begin:" + tag);
         const bool pass = r.Passes.fetch_sub(1) > 0;
-        while (!pass && r.Hold && !job.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!pass && r.Hold && !job.Terminated())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         r.Add("end:" + tag);
         --r.Running;
     }
@@ -110,6 +113,12 @@ struct WindowRig {
     QString SettingsPath() const { return Home.filePath("Lodestrum 3.0.reg"); }
     QString FilesDir() const { return Home.filePath("files"); }
     void MakeFiles(const QStringList& names) const;
+    // Writes a file with these bytes into the file folder.
+    void WriteFile(const QString& name, const std::vector<uint8_t>& bytes) const;
+    // Puts a simulated calculator with these options on entry 0 in place of the
+    // environment's; its memory folder is CalcDir() unless the options name one.
+    drivers::SimDriver& UseCalculator(vcalc::CalcOptions options);
+    QString CalcDir() const { return Home.filePath("calc"); }
     app::WindowSetup Setup(const engine::TransferSet* transfers = &TransferRecorder::Set()) const;
 };
 

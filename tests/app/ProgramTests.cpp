@@ -24,7 +24,8 @@ class ProgramTests : public QObject {
         e.insert("LODESTRUM_AUTO_OK", "1");
         e.insert("XDG_CONFIG_HOME", workDir + "/config");
         e.insert("XDG_RUNTIME_DIR", workDir);
-        for (auto it = env.begin(); it != env.end(); ++it) e.insert(it.key(), it.value());
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
         p.setProcessEnvironment(e);
         p.setWorkingDirectory(workDir);
         p.start(LODESTRUM_PROGRAM, args);
@@ -37,13 +38,14 @@ class ProgramTests : public QObject {
                 QString::fromLocal8Bit(p.readAllStandardError())};
     }
 
-private slots:
+  private slots:
     void TheCommandLineIsOnePath_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("path");
         QTest::newRow("none") << QStringList{} << "";
         QTest::newRow("one") << QStringList{"a.83p"} << "a.83p";
-        QTest::newRow("several joined by one space") << QStringList{"my", "file.83p"} << "my file.83p";
+        QTest::newRow("several joined by one space")
+            << QStringList{"my", "file.83p"} << "my file.83p";
         QTest::newRow("only blanks") << QStringList{"  ", "\t"} << "";
         QTest::newRow("leading blanks go, trailing stay") << QStringList{" a ", "b "} << "a  b ";
         QTest::newRow("quotes stay") << QStringList{"\"x y.83p\""} << "\"x y.83p\"";
@@ -52,30 +54,35 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, path);
         std::vector<QByteArray> storage{"lodestrum"};
-        for (const QString& a : args) storage.push_back(a.toLocal8Bit());
+        for (const QString& a : args)
+            storage.push_back(a.toLocal8Bit());
         std::vector<char*> argv;
-        for (QByteArray& s : storage) argv.push_back(s.data());
-        QCOMPARE(QString::fromStdString(
-                     lodestrum::app::CommandLinePath(int(argv.size()), argv.data())),
-                 path);
+        for (QByteArray& s : storage)
+            argv.push_back(s.data());
+        QCOMPARE(
+            QString::fromStdString(lodestrum::app::CommandLinePath(int(argv.size()), argv.data())),
+            path);
     }
 
     void WithoutADriverTheDialogShowsAndTheExitCodeIsZero() {
         QTemporaryDir dir;
-        const Result r = RunProgram({"ignored.83p"}, {{"LODESTRUM_PORT_DRIVER", "nosuchdriver"}},
-                                    dir.path());
+        const Result r =
+            RunProgram({"ignored.83p"}, {{"LODESTRUM_PORT_DRIVER", "nosuchdriver"}}, dir.path());
         QVERIFY2(r.Finished, qPrintable(r.Stderr));
         QCOMPARE(r.ExitCode, 0);
         QVERIFY2(r.Stderr.contains("not loaded"), qPrintable(r.Stderr));
         // No window was made: it would have created the settings file.
         QVERIFY(!QFile::exists(dir.path() + "/config/Quarrendale/Lodestrum 3.0.reg"));
+        // Nothing of the virtual link either: no mutex, no message endpoint.
+        QVERIFY(!QFile::exists(dir.path() + "/Virtual TI.lock"));
+        QVERIFY(!QFileInfo::exists(dir.path() + "/lodestrum"));
     }
 
     void ACommandLinePathThatDoesNotOpenIsReportedAndTheProgramCloses() {
         QTemporaryDir dir;
-        const Result r = RunProgram({"\"no such.83p\""}, {{"LODESTRUM_PORT_DRIVER", "sim"},
-                                                          {"LODESTRUM_SIM_DIR", dir.path()}},
-                                    dir.path());
+        const Result r = RunProgram(
+            {"\"no such.83p\""},
+            {{"LODESTRUM_PORT_DRIVER", "sim"}, {"LODESTRUM_SIM_DIR", dir.path()}}, dir.path());
         QVERIFY2(r.Finished, qPrintable(r.Stderr));
         QCOMPARE(r.ExitCode, 0);
         QVERIFY2(r.Stderr.contains("Unable to open file"), qPrintable(r.Stderr));
