@@ -67,7 +67,19 @@ void CliHost::RequestStop() {
     [[maybe_unused]] const auto n = ::write(WakeFd, &one, sizeof one);
 }
 
+void CliHost::Watch(int fd, std::function<void()> serve) {
+    WatchedFd = fd;
+    ServeWatched = std::move(serve);
+}
+
+void CliHost::ServeIfReadable() {
+    if (WatchedFd < 0) return;
+    pollfd p{WatchedFd, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) ServeWatched();
+}
+
 bool CliHost::DrainWakeUps() {
+    ServeIfReadable();
     uint64_t count = 0;
     while (::read(WakeFd, &count, sizeof count) > 0) {
     }
@@ -80,8 +92,10 @@ bool CliHost::DrainWakeUps() {
 }
 
 void CliHost::Wait() {
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {SignalFd, POLLIN, 0}};
-    const nfds_t count = SignalFd >= 0 ? 2 : 1;
+    pollfd fds[3];
+    nfds_t count = 0;
+    for (int fd : {WakeFd, SignalFd, WatchedFd})
+        if (fd >= 0) fds[count++] = {fd, POLLIN, 0};
     if (::poll(fds, count, -1) < 0 && errno != EINTR) return;
     DrainWakeUps();
 }
@@ -139,6 +153,7 @@ Interruption CliHost::ForQuestions() {
     Interruption i;
     i.Fds.push_back(WakeFd);
     if (SignalFd >= 0) i.Fds.push_back(SignalFd);
+    if (WatchedFd >= 0) i.Fds.push_back(WatchedFd);
     i.Stopped = [this] { return DrainWakeUps(); };
     return i;
 }

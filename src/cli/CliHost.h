@@ -47,6 +47,10 @@ public:
                               const engine::LinkEnvironment& environment,
                               std::atomic<uint8_t>& calcType);
 
+    // Main thread: serve runs whenever fd is readable while jobs run or a
+    // question waits (the virtual cable's messages).
+    void Watch(int fd, std::function<void()> serve);
+
     // Any thread: the running job, and every job after it, is stopped.
     void RequestStop();
     bool StopRequested() const { return Stop.load(); }
@@ -66,6 +70,7 @@ private:
     void RunQueueUntil(const std::function<bool()>& finished);
     void Wait();
     bool DrainWakeUps();
+    void ServeIfReadable();
     Interruption ForQuestions();
     std::optional<bool> Decide(const std::string& title, const std::string& question);
     std::optional<std::string> FreeNameBeside(const std::string& path);
@@ -75,6 +80,8 @@ private:
     ExistingMode Existing;
     int SignalFd;
     int WakeFd;
+    int WatchedFd = -1;
+    std::function<void()> ServeWatched;
     std::thread::id MainThread;
     std::mutex Mutex;
     std::deque<std::function<void()>> Queue;

@@ -5,15 +5,18 @@
 #include "cli/Options.h"
 #include "cli/Runner.h"
 #include "drivers/BuiltinDrivers.h"
+#include "engine/VirtualLink.h"
 #include "platform/PortDriver.h"
 #include "platform/SettingsStore.h"
 #include "transfers/Transfers.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -22,6 +25,24 @@ using namespace lodestrum;
 using namespace lodestrum::cli;
 
 namespace {
+
+// Serves the virtual link's messages until the emulator's ring is attached;
+// false when none came in time or a stop signal came first.
+bool WaitForEmulator(engine::VirtualLink& link, int signalFd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!link.HasPeerRing()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd fds[2] = {{link.MessageFd(), POLLIN, 0}, {signalFd, POLLIN, 0}};
+        if (::poll(fds, signalFd >= 0 ? 2 : 1, static_cast<int>(left.count())) < 0 &&
+            errno != EINTR)
+            return false;
+        if (fds[1].revents) return false;
+        if (fds[0].revents) link.ServeMessages();
+    }
+    return true;
+}
 
 int Run(int argc, char** argv) {
     const ParsedCommandLine parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -73,13 +94,35 @@ int Run(int argc, char** argv) {
         return exitcode::Failed;
     }
 
+    // The virtual cable: our ring and endpoint, and the emulator's ring once it
+    // has greeted us or answered our greeting.
+    std::unique_ptr<engine::VirtualLink> link;
+    if (settings.Job.UseVirtualLink) {
+        link = std::make_unique<engine::VirtualLink>();
+        if (!link->Start(reason)) {
+            console->Error(text::VirtualLinkNotStarted(reason));
+            return exitcode::Failed;
+        }
+        link->Greet();
+        if (!WaitForEmulator(*link, signalFd)) {
+            console->Error(text::NoEmulator());
+            return exitcode::Failed;
+        }
+    }
+
     int code;
     {
         CliHost host(*console, options.Answers, options.Existing, signalFd);
-        RunEnvironment environment{driver.get(), &transfers::DefaultTransfers(), nullptr};
+        if (link) host.Watch(link->MessageFd(), [&link] { link->ServeMessages(); });
+        RunEnvironment environment{driver.get(), &transfers::DefaultTransfers(), link.get()};
         code = RunCommand(options, settings, host, *console, environment);
     }
-    // Every job has ended and deleted itself; only now does the driver go.
+    // Every job has ended and deleted itself; only now do the link and the driver go.
+    if (link) {
+        link->SendToEmulator(platform::LinkMessage::Goodbye);
+        link->ReleasePeerRing();
+        link->ReleaseOwnRing();
+    }
     driver.reset();
     return code;
 }

@@ -109,8 +109,13 @@ inline std::string DriverNotLoaded(const std::string& name, const std::string& w
     return "port driver \"" + name + "\" not loaded: " + (why.empty() ? "unknown driver" : why);
 }
 inline std::string NoVirtualCable() {
-    return "the virtual cable to the emulator is not available in this build "
-           "(use --no-virtual to use the cable)";
+    return "the virtual cable to the emulator is not available (use --no-virtual to use the cable)";
+}
+inline std::string VirtualLinkNotStarted(const std::string& why) {
+    return "the virtual cable could not be set up: " + why;
+}
+inline std::string NoEmulator() {
+    return "no emulator answered on the virtual cable (start it first, or use --no-virtual)";
 }
 inline std::string NotAvailable(const std::string& what) {
     return what + " is not available in this build yet";

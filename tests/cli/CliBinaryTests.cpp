@@ -79,6 +79,7 @@ public:
         CliRun run;
         run.Args = std::move(args);
         run.Env = {{"XDG_CONFIG_HOME", Config.Path().string()},
+                   {"XDG_RUNTIME_DIR", Runtime.Path().string()},
                    {"LODESTRUM_PORT_DRIVER", "sim"},
                    {"LODESTRUM_SIM_MODEL", Model},
                    {"LODESTRUM_SIM_DIR", Memory.Path().string()},
@@ -92,6 +93,7 @@ public:
     std::string Model;
     TempDir Config;
     TempDir Memory;
+    TempDir Runtime; // the virtual cable's endpoints, of this run alone
 };
 
 bool Has(const std::string& text, const std::string& part) {
@@ -327,11 +329,36 @@ TEST(CliDriver, AnUnknownDriverIsReported) {
     EXPECT_TRUE(Has(result.Err, "port driver \"nonesuch\" not loaded")) << result.Err;
 }
 
-TEST(CliDriver, TheVirtualCableIsRefusedWhileThisBuildHasNone) {
+TEST(CliVirtual, WithoutAnEmulatorTheVirtualCableIsRefused) {
     Sim sim("83");
     const auto result = RunCli(sim.Run({"--virtual", "send", (Examples / "ABC.83P").string()}));
     EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_TRUE(Has(result.Err, "virtual cable")) << result.Err;
+    EXPECT_TRUE(Has(result.Err, "no emulator answered on the virtual cable")) << result.Err;
+    EXPECT_FALSE(Has(result.Err, "Sending: ")) << result.Err;
+}
+
+TEST(CliVirtual, SendsToAndReceivesFromTheEmulatorProcess) {
+    Sim sim("83");
+    TempDir emulatorMemory, into;
+    fs::copy(Examples / "Backup.83B", emulatorMemory.Path());
+    const auto env = sim.Run({}).Env;
+    {
+        clitest::Emulator emulator({"--model", "83", "--dir", emulatorMemory.Path().string()}, env,
+                                   sim.Runtime.Path());
+        ASSERT_TRUE(emulator.Ready);
+        const auto result = RunCli(sim.Run({"--virtual", "send", (Examples / "ABC.83P").string()}));
+        ASSERT_EQ(result.ExitCode, 0) << result.Err;
+        EXPECT_EQ(VariablesOf(ReadBytes(emulatorMemory.Path() / "ABC.83P"), false),
+                  VariablesOf(ReadBytes(Examples / "ABC.83P"), false));
+    }
+    fs::remove(emulatorMemory.Path() / "ABC.83P");
+    clitest::Emulator emulator(
+        {"--model", "83", "--dir", emulatorMemory.Path().string(), "--send", "all"}, env,
+        sim.Runtime.Path());
+    ASSERT_TRUE(emulator.Ready);
+    const auto result = RunCli(sim.Run({"--virtual", "receive", "--dir", into.Path().string()}));
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_EQ(VariablesIn(into.Path()), VariablesIn(emulatorMemory.Path()));
 }
 
 TEST(CliReceive, EveryVariableTheCalculatorSendsLandsInTheFolder) {
