@@ -10,6 +10,7 @@ import sys
 
 MAX_FILE = 12 * 1024
 PC_TYPES = {'2': 2, '3': 3, '5': 5, '6': 6}
+BACKUP_TYPES = {2: 0x0F, 3: 0x13, 5: 0x1D, 6: 0x1D}
 
 
 def packet(machine, command, data=None):
@@ -24,17 +25,22 @@ def ti8x_entries(image):
     if len(image) < 57 or not image.startswith(b'**TI8'):
         return []
     end = min(len(image) - 2, 55 + struct.unpack_from('<H', image, 53)[0])
+    backup = BACKUP_TYPES.get(PC_TYPES.get(chr(image[5]), 3))
     at, entries = 55, []
     while at + 2 <= end:
         hlen = struct.unpack_from('<H', image, at)[0]
         header = image[at + 2:at + 2 + hlen]
         at += 2 + hlen
-        if at + 2 > end:
+        parts = []
+        for _ in range(3 if len(header) > 2 and header[2] == backup else 1):
+            if at + 2 > end:
+                break
+            size = struct.unpack_from('<H', image, at)[0]
+            parts.append(image[at + 2:at + 2 + size])
+            at += 2 + size
+        if not parts:
             break
-        size = struct.unpack_from('<H', image, at)[0]
-        data = image[at + 2:at + 2 + size]
-        at += 2 + size
-        entries.append((header, [data]))
+        entries.append((header, parts))
     return entries
 
 
@@ -123,7 +129,8 @@ def main():
         if entries:
             machine = 0x80 + PC_TYPES.get(chr(image[5]), 3)
             stream = calc_stream(machine, entries)
-            for flags in (0x20, 0x21, 0x61, 0x24):
+            # 0x40: the save dialog answers, as a backup needs.
+            for flags in (0x20, 0x21, 0x61, 0x24, 0x60, 0x64):
                 write(out, 'receive', '%s-%02x' % (name, flags), bytes([flags]) + stream)
     # TI-89/92 variables, made up: the files' own layout is not needed here.
     for machine, flags in ((0x89, 0xA0), (0x88, 0xA1), (0x98, 0x90)):
