@@ -49,6 +49,7 @@ void FuzzHost::RunCompletion() {
 
 namespace {
 void NoPause(int) {}
+const std::string* LeftAtExit = nullptr;
 } // namespace
 
 void RunJob(uint8_t op, const std::string& fileName, const engine::JobSettings& settings,
@@ -74,6 +75,13 @@ const std::string& WorkFolder() {
             (std::filesystem::temp_directory_path() / "lodestrum-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         if (::chdir(pattern.c_str()) != 0) throw std::runtime_error("chdir failed");
+        // Gone at the end of a run; a crash leaves it for a look. A copy
+        // that outlives the static, which goes first.
+        LeftAtExit = new std::string(pattern);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(*LeftAtExit, ec);
+        });
         return pattern;
     }();
     return folder;
