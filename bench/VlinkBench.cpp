@@ -1,6 +1,20 @@
-// Bytes per second of a send job over the virtual link to lodestrum-vcalc in
-// a process of its own, next to the same send over the simulated cable.
+// Bytes per second over the virtual link to lodestrum-vcalc in a process of
+// its own, next to the same transfers over the simulated cable: a send job
+// and the receiving of a 24 KB backup.
+//
+// Where the time goes on the virtual link: each side has a 256-byte ring
+// (255 bytes usable), and the program pauses 50 ms whenever it finds the
+// emulator's ring empty (receiving) or its own ring full (sending). Sending,
+// the program fills its ring faster than the emulator empties it, so it
+// pauses about every 255 bytes: some 5 KB/s at most. Receiving, the emulator
+// fills its ring faster than the program takes the bytes, so the pauses come
+// where the exchange turns round (the program waits for an answer that is
+// not there yet) and in the end of the job, which waits for 50 ms of
+// silence. The pauses are counted through the job's sleep hook and printed
+// as *_ring_pause_seconds (on these transfers every 50 ms pause is one of
+// those waits; the protocol's own pauses are 20 and 25 ms).
 #include "Metrics.h"
+#include "Payloads.h"
 #include "drivers/SimDriver.h"
 #include "engine/VirtualLink.h"
 #include "files/Ti8xFile.h"
@@ -16,9 +30,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 extern char** environ;
@@ -36,36 +52,19 @@ struct Payload {
     std::size_t DataBytes;
 };
 
-std::vector<uint8_t> Contents(std::size_t size) {
-    std::vector<uint8_t> d(size);
-    for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<uint8_t>(i * 31 + 7);
-    return d;
-}
-
 Payload Ti83Program() {
-    const auto data = Contents(24 * 1024);
-    const uint16_t size = static_cast<uint16_t>(data.size());
-    std::vector<uint8_t> header = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>(size >> 8),
-                                   0x05, 'B', 'E', 'N', 'C', 'H', 0, 0, 0};
-    return {"BENCH.83P", vcalc::Model::TI83, 3,
-            files::BuildTi8xFile(3, files::Ti8xComment::Transferred, {{header, {data}}}),
-            data.size()};
+    const auto program = bench::Ti83Variable("BENCH", 24 * 1024, 7);
+    return {
+        "BENCH.83P", vcalc::Model::TI83, 3,
+        files::BuildTi8xFile(3, files::Ti8xComment::Transferred, {{program.Header, program.Parts}}),
+        24 * 1024};
 }
 
-// A FLASH application: the 78-byte block header, then 64 KB.
 Payload FlashApplication() {
-    const auto data = Contents(64 * 1024);
-    std::vector<uint8_t> b(78, 0);
-    std::memcpy(b.data(), "**TIFL**", 8);
-    b[12] = 0x12, b[13] = 0x05, b[14] = 0x20, b[15] = 0x01;
-    b[16] = 5;
-    std::memcpy(&b[17], "bench", 5);
-    b[48] = 0x98;
-    b[49] = 0x24;
-    for (int i = 0; i < 4; ++i) b[74 + i] = static_cast<uint8_t>(data.size() >> (8 * i));
-    b.insert(b.end(), data.begin(), data.end());
-    return {"bench.89k", vcalc::Model::TI89, 8, std::move(b), data.size()};
+    return {"bench.89k", vcalc::Model::TI89, 8, bench::FlashApplicationImage(64 * 1024), 64 * 1024};
 }
+
+constexpr std::size_t BackupSize = 24 * 1024;
 
 std::string VcalcPath() {
     char self[4096];
@@ -75,17 +74,93 @@ std::string VcalcPath() {
         .string();
 }
 
-double RunSend(testkit::JobRig& rig, const Payload& p, const std::filesystem::path& path) {
-    rig.Env.Transfers = &transfers::DefaultTransfers();
-    rig.CalcType = p.CalcType;
-    rig.Host.QueueYesNo(true); // the FLASH question
-    const auto start = Clock::now();
-    rig.Start(engine::OpSendSingle, path.string());
-    if (!rig.WaitEnded(1, std::chrono::minutes(5))) return 0;
-    return p.DataBytes / std::chrono::duration<double>(Clock::now() - start).count();
+// Received files go to the current folder.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::filesystem::path& folder)
+        : Previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(Previous); }
+
+  private:
+    std::filesystem::path Previous;
+};
+
+std::size_t FileCount(const std::filesystem::path& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder))
+        ++n;
+    return n;
 }
 
-double SimCableRate(const Payload& p) {
+// The job's pauses, summed as it sleeps them; one job runs at a time.
+std::atomic<long> LongPauseMs{0}, ShortPauseMs{0};
+void CountingSleep(int milliseconds) {
+    (milliseconds >= 50 ? LongPauseMs : ShortPauseMs) += milliseconds;
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+struct Figures {
+    double Rate = 0; // data bytes per second; 0 when the transfer did not complete
+    double Seconds = 0;
+    double RingPauseSeconds = 0;     // the 50 ms waits
+    double ProtocolPauseSeconds = 0; // the 20 and 25 ms pauses
+};
+
+// Starts the job with the pause counters at zero; the figures once it ended.
+Figures RunJob(testkit::JobRig& rig, uint8_t op, const std::string& file, std::size_t bytes) {
+    rig.Env.Transfers = &transfers::DefaultTransfers();
+    rig.Env.Sleep = &CountingSleep;
+    LongPauseMs = 0;
+    ShortPauseMs = 0;
+    const auto start = Clock::now();
+    rig.Start(op, file);
+    Figures f;
+    if (!rig.WaitEnded(1, std::chrono::minutes(5))) return f;
+    f.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    f.Rate = bytes / f.Seconds;
+    f.RingPauseSeconds = LongPauseMs / 1000.0;
+    f.ProtocolPauseSeconds = ShortPauseMs / 1000.0;
+    return f;
+}
+
+// Sends the file; the calculator writes what it received into `memory`.
+Figures RunSend(testkit::JobRig& rig, const Payload& p, const std::filesystem::path& path,
+                const std::filesystem::path& memory) {
+    rig.CalcType = p.CalcType;
+    rig.Host.QueueYesNo(true); // the FLASH question
+    const std::size_t before = FileCount(memory);
+    Figures f = RunJob(rig, engine::OpSendSingle, path.string(), p.DataBytes);
+    // The calculator stores a moment after the job's last byte.
+    for (int i = 0; i < 100 && FileCount(memory) == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (FileCount(memory) == before) f.Rate = 0;
+    return f;
+}
+
+// Receives the backup the calculator sends.
+Figures RunReceiveBackup(testkit::JobRig& rig, const std::filesystem::path& folder) {
+    rig.CalcType = 3;
+    rig.Host.QueueSaveAnswer("bench.83b");
+    CurrentFolder here(folder);
+    Figures f = RunJob(rig, engine::OpReceiveVariables, "", BackupSize);
+    if (!std::filesystem::exists(folder / "bench.83b")) f.Rate = 0;
+    return f;
+}
+
+// The calculator's memory: one program, so that its backup is 24 KB.
+void WriteBackupMemory(const testkit::TempDir& memory) {
+    const auto fill = bench::Ti83MemoryForBackup(BackupSize);
+    memory.Write("FILL.83P", files::BuildTi8xFile(3, files::Ti8xComment::Transferred,
+                                                  {{fill.Header, fill.Parts}}));
+}
+
+// The calculator begins its transmission once the link is up; giving it
+// this long first means both links start with its first bytes waiting.
+constexpr auto CalculatorStart = std::chrono::milliseconds(150);
+
+Figures SimCableSend(const Payload& p) {
     testkit::TempDir memory, work;
     vcalc::CalcOptions options;
     options.Kind = p.Model;
@@ -93,24 +168,45 @@ double SimCableRate(const Payload& p) {
     drivers::SimDriver driver(0, options);
     testkit::JobRig rig;
     rig.Env.Driver = &driver;
-    return RunSend(rig, p, work.Write(p.Name, p.Image));
+    return RunSend(rig, p, work.Write(p.Name, p.Image), memory.Path());
 }
 
-double VirtualLinkRate(const Payload& p) {
-    testkit::TempDir runtime, memory, work;
+Figures SimCableReceiveBackup() {
+    testkit::TempDir memory, work;
+    WriteBackupMemory(memory);
+    vcalc::CalcOptions options;
+    options.Kind = vcalc::Model::TI83;
+    options.Directory = memory.Path();
+    options.BackupOnStart = true;
+    drivers::SimDriver driver(0, options);
+    testkit::JobRig rig;
+    rig.Env.Driver = &driver;
+    std::this_thread::sleep_for(CalculatorStart);
+    return RunReceiveBackup(rig, work.Path());
+}
+
+// Runs body against lodestrum-vcalc started with `options` on the memory
+// folder; empty figures when the emulator could not be reached.
+Figures WithEmulator(const std::string& model, const std::filesystem::path& memory,
+                     std::vector<std::string> options,
+                     const std::function<Figures(testkit::JobRig&)>& body) {
+    testkit::TempDir runtime;
     const std::string saved = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
     ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-    double rate = 0;
+    Figures figures;
     {
         engine::VirtualLink link;
         std::string error;
         if (link.Start(error)) {
-            std::string vcalc = VcalcPath(), model = p.Model == vcalc::Model::TI89 ? "89" : "83",
-                        dir = memory.Path().string();
-            std::string m = "--model", d = "--dir";
-            char* argv[] = {vcalc.data(), m.data(), model.data(), d.data(), dir.data(), nullptr};
+            std::vector<std::string> args = {VcalcPath(), "--model", model, "--dir",
+                                             memory.string()};
+            args.insert(args.end(), options.begin(), options.end());
+            std::vector<char*> argv;
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
             pid_t child = -1;
-            if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ) == 0) {
+            if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
                 const auto deadline = Clock::now() + std::chrono::seconds(5);
                 while (!link.HasPeerRing() && Clock::now() < deadline) {
                     pollfd fd{link.MessageFd(), POLLIN, 0};
@@ -119,7 +215,7 @@ double VirtualLinkRate(const Payload& p) {
                 testkit::JobRig rig;
                 rig.Env.Virtual = &link;
                 rig.Settings.UseVirtualLink = true;
-                if (link.HasPeerRing()) rate = RunSend(rig, p, work.Write(p.Name, p.Image));
+                if (link.HasPeerRing()) figures = body(rig);
                 ::kill(child, SIGTERM);
                 // Its Goodbye comes while it ends; serve it so its exit is prompt.
                 for (int i = 0; i < 200 && ::waitpid(child, nullptr, WNOHANG) == 0; ++i) {
@@ -133,36 +229,62 @@ double VirtualLinkRate(const Payload& p) {
         ::unsetenv("XDG_RUNTIME_DIR");
     else
         ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    return rate;
+    return figures;
+}
+
+Figures VirtualLinkSend(const Payload& p) {
+    testkit::TempDir memory, work;
+    const auto path = work.Write(p.Name, p.Image);
+    return WithEmulator(p.Model == vcalc::Model::TI89 ? "89" : "83", memory.Path(), {},
+                        [&](testkit::JobRig& rig) { return RunSend(rig, p, path, memory.Path()); });
+}
+
+Figures VirtualLinkReceiveBackup() {
+    testkit::TempDir memory, work;
+    WriteBackupMemory(memory);
+    return WithEmulator("83", memory.Path(), {"--backup"}, [&](testkit::JobRig& rig) {
+        std::this_thread::sleep_for(CalculatorStart);
+        return RunReceiveBackup(rig, work.Path());
+    });
+}
+
+void Report(benchmark::State& state, const std::string& transfer, const Figures& vlink,
+            const Figures& sim) {
+    if (vlink.Rate == 0 || sim.Rate == 0) {
+        state.SkipWithError("a transfer did not complete");
+        return;
+    }
+    state.counters["vlink_bytes_per_second"] = vlink.Rate;
+    state.counters["sim_bytes_per_second"] = sim.Rate;
+    for (const auto& [link, f] : {std::pair{"vlink_", vlink}, std::pair{"sim_cable_", sim}}) {
+        const std::string name = link + transfer;
+        bench::Record(name + "_rate", f.Rate, "B/s");
+        bench::Record(name + "_seconds", f.Seconds, "s");
+        bench::Record(name + "_protocol_pause_seconds", f.ProtocolPauseSeconds, "s");
+    }
+    bench::Record("vlink_" + transfer + "_ring_pause_seconds", vlink.RingPauseSeconds, "s");
+    bench::Record("vlink_" + transfer + "_vs_sim_cable", vlink.Rate / sim.Rate, "x");
 }
 
 void BM_SendTi83Program(benchmark::State& state) {
     const auto p = Ti83Program();
-    double vlink = 0, sim = 0;
-    for (auto _ : state) {
-        vlink = VirtualLinkRate(p);
-        sim = SimCableRate(p);
-    }
-    state.counters["vlink_bytes_per_second"] = vlink;
-    state.counters["sim_bytes_per_second"] = sim;
-    bench::Record("vlink_send_ti83_program_24k_rate", vlink, "B/s");
-    bench::Record("sim_cable_send_ti83_program_24k_rate", sim, "B/s");
+    for (auto _ : state)
+        Report(state, "send_ti83_program_24k", VirtualLinkSend(p), SimCableSend(p));
 }
 
 void BM_SendFlashApplication(benchmark::State& state) {
     const auto p = FlashApplication();
-    double vlink = 0, sim = 0;
-    for (auto _ : state) {
-        vlink = VirtualLinkRate(p);
-        sim = SimCableRate(p);
-    }
-    state.counters["vlink_bytes_per_second"] = vlink;
-    state.counters["sim_bytes_per_second"] = sim;
-    bench::Record("vlink_send_flash_64k_rate", vlink, "B/s");
-    bench::Record("sim_cable_send_flash_64k_rate", sim, "B/s");
+    for (auto _ : state)
+        Report(state, "send_flash_64k", VirtualLinkSend(p), SimCableSend(p));
+}
+
+void BM_ReceiveBackup(benchmark::State& state) {
+    for (auto _ : state)
+        Report(state, "receive_backup_24k", VirtualLinkReceiveBackup(), SimCableReceiveBackup());
 }
 
 BENCHMARK(BM_SendTi83Program)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SendFlashApplication)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveBackup)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
