@@ -15,7 +15,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 using namespace lodestrum;
 
@@ -59,14 +61,18 @@ void BM_SendFlash(benchmark::State& state) {
         vcalc::CalcOptions options;
         options.Kind = vcalc::Model::TI89;
         options.Directory = memory.Path();
-        options.Log = std::getenv("LODESTRUM_SIM_LOG") != nullptr;
+        if (const char* log = std::getenv("LODESTRUM_SIM_LOG")) options.Log = *log == '1';
         bench::SharedCalculator calculator(options);
         const auto figures = bench::RunTransferChild(calculator, "send", 8, work.Path(), path);
+        // The calculator keeps the blocks a moment after the program's last byte.
         std::size_t stored = 0;
-        for (const auto& v : calculator.Calc.Memory())
-            if (v.IsFlash)
-                for (const auto& part : v.Parts)
-                    stored += part.size();
+        for (int wait = 0; figures.Ok && stored == 0 && wait < 100; ++wait) {
+            for (const auto& v : calculator.Calc.Memory())
+                if (v.IsFlash)
+                    for (const auto& part : v.Parts)
+                        stored += part.size();
+            if (stored == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         if (!figures.Ok || stored != c.DataBytes) {
             state.SkipWithError(figures.Ok ? "the calculator did not store it all"
                                            : "transfer_child failed");
