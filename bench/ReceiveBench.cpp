@@ -4,7 +4,9 @@
 // in FlashSendBench. The time runs from the calculator's first bit to the
 // end of the job, and is set next to its floor: the program's fixed pauses
 // plus each side's bytes at the rates the byte benchmark measures in the
-// same run. The peak is the child's VmHWM.
+// same run. The peak is the child's VmHWM: the program's libraries and
+// threads (transfer_child_idle_peak_rss alone), the data received and the
+// file image built from it; none of the calculator's copies.
 #include "ChildTransfer.h"
 #include "Metrics.h"
 #include "Payloads.h"
