@@ -224,6 +224,9 @@ bool MessageEndpoint::ServeOne() {
 bool MessageEndpoint::Send(const std::string& to, const Message& message,
                            std::chrono::milliseconds timeout) {
     if (!IsValidEndpointName(to)) return false;
+    // At the nesting limit nobody serves our own socket: a message to
+    // ourselves (a forged Hello names us) could only wait out the time-out.
+    if (to == OwnName && Depth >= MaxDepth) return false;
     const auto addr = Address(Dir, to);
     if (!addr) return false;
     const auto deadline = Clock::now() + timeout;

@@ -1,5 +1,6 @@
 // Each case is an input a fuzz harness found a fault with, cut down to
 // what still showed it.
+#include "platform/MessageEndpoint.h"
 #include "platform/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace lodestrum {
 namespace {
@@ -62,6 +64,31 @@ TEST(FuzzFoundSettings, SavedFileReadsBackTheSame) {
         ASSERT_TRUE(second.Open(error)) << error;
         EXPECT_EQ(second.Serialize(), once);
     }
+}
+
+// A Hello whose sender is forged as the window's own name makes the window
+// answer itself, nested once more each time; at the nesting limit nobody
+// serves its socket, and the answer used to wait out the whole time-out (16
+// such records froze the emulator's thread for 52 s). With a time-out this
+// long a regression shows as a hung test.
+TEST(FuzzFoundMessages, MessageToItselfAtTheNestingLimitFailsAtOnce) {
+    TempFolder folder;
+    ASSERT_FALSE(folder.Path.empty());
+    std::string error;
+    auto endpoint = platform::MessageEndpoint::Listen("TEmuWnd", error, folder.Path);
+    ASSERT_TRUE(endpoint) << error;
+    constexpr std::chrono::minutes Forever{10};
+    std::vector<bool> answered; // innermost first
+    endpoint->SetHandler([&](const platform::Message& m) {
+        if (m.Number != platform::LinkMessage::Hello) return;
+        platform::Message hello;
+        hello.Number = platform::LinkMessage::Hello;
+        answered.push_back(endpoint->Send(m.Sender, hello, Forever));
+    });
+    platform::Message hello;
+    hello.Number = platform::LinkMessage::Hello;
+    EXPECT_TRUE(endpoint->Send("TEmuWnd", hello, Forever));
+    EXPECT_EQ(answered, (std::vector<bool>{false, true, true, true}));
 }
 
 } // namespace
