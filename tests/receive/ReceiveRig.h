@@ -51,7 +51,8 @@ public:
         ++Jobs;
         return Rig.Start(op, fileName);
     }
-    bool Wait() { return Rig.WaitEnded(Jobs, std::chrono::seconds(60)); }
+    // A guard against a hang, not a timing: sanitizer builds on a busy machine are slow.
+    bool Wait() { return Rig.WaitEnded(Jobs, std::chrono::seconds(180)); }
     bool Receive(std::vector<std::string> names = {}, uint8_t op = engine::OpReceiveVariables,
                  const std::string& fileName = "") {
         Start(op, fileName);
