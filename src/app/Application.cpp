@@ -30,6 +30,22 @@ void Application::Report(const QString& text) {
     Prompts->StandardError(activeWindow(), text);
 }
 
+void ShowingErrors(const std::function<void()>& handler) {
+    QString error;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+        error = QString::fromUtf8(text::UnknownError);
+    }
+    if (auto* application = dynamic_cast<Application*>(QCoreApplication::instance()))
+        application->Report(error);
+    else
+        QtDialogs().StandardError(nullptr, error);
+}
+
 std::string CommandLinePath(int argc, char** argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {

@@ -1,5 +1,7 @@
 #include "app/MainDlg.h"
 
+#include "app/Application.h"
+
 #include "app/Messages.h"
 #include "app/QtJobHost.h"
 #include "app/RtfReader.h"
@@ -832,7 +834,8 @@ void TTranDlg::FileListBoxChange() {
 }
 
 void TTranDlg::FileNameEditKeyPress(int key) {
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) ApplyFileNameEdit(FileNameEdit->text());
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        ShowingErrors([&] { ApplyFileNameEdit(FileNameEdit->text()); });
 }
 
 void TTranDlg::ApplyFileNameEdit(const QString& entered) {
@@ -1001,7 +1004,7 @@ void TTranDlg::SaveBMPBtnClick() {
     QString path = chosen.first();
     // A name typed without an extension gets the chosen type's.
     if (QFileInfo(path).suffix().isEmpty()) path += '.' + SavePictureDialog1->defaultSuffix();
-    WriteScreenImage(path);
+    ShowingErrors([&] { WriteScreenImage(path); });
 }
 
 void TTranDlg::WriteScreenImage(const QString& path) const {

@@ -2,6 +2,7 @@
 
 #include "platform/LinkPorts.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace lodestrum::platform {
@@ -12,6 +13,7 @@ SimCable::SimCable(int pluggedEntry)
 
 void SimCable::WritePort(uint32_t port, uint8_t value) {
     if (port != Out) return;
+    ReadsAtWrite.store(Reads.load());
     Pc.store(value & 3);
     Writes.fetch_add(1);
     uint8_t reflex = Reflex.load();
@@ -21,6 +23,7 @@ void SimCable::WritePort(uint32_t port, uint8_t value) {
 
 uint8_t SimCable::ReadPort(uint32_t port) {
     if (port != In) return 0xFF;
+    Reads.fetch_add(1);
     const uint8_t lines = Lines();
     uint8_t value = 0xFF & ~(InLineA | InLineB);
     if (lines & OutLineA) value |= InLineA;
@@ -127,6 +130,11 @@ bool SimCableEnd::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
         const uint32_t writes = Cable.PcWrites();
         Cable.FarDrive(3);
         WaitFor([&] { return Cable.PcWrites() != writes; }, Clock::now() + BitTimeout);
+        // A real calculator takes a moment before its next bit, and the PC looks
+        // for idle lines right after its release: a next bit pulled before that
+        // look costs the PC a millisecond's pause. Wait for the look.
+        WaitFor([&] { return Cable.PcReads() != Cable.PcReadsAtLastWrite(); },
+                Clock::now() + std::min(BitTimeout, std::chrono::milliseconds(5)));
         value >>= 1;
     }
     return true;

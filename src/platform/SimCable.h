@@ -43,6 +43,10 @@ public:
     // Counts the PC's writes to the plugged port, so the far end can tell it
     // has moved even when it moved twice between two looks.
     uint32_t PcWrites() const { return Writes.load(); }
+    // Counts the PC's reads of the plugged port's lines, and the count its
+    // last write found, so the far end can tell the PC has looked since.
+    uint32_t PcReads() const { return Reads.load(); }
+    uint32_t PcReadsAtLastWrite() const { return ReadsAtWrite.load(); }
     // The far end's acknowledgement reflex: the moment the PC releases one of
     // these lines, the far end releases both of its own. A receiver must let
     // go of its acknowledgement as the sender lets go of its bit, or the
@@ -57,6 +61,8 @@ private:
     std::atomic<uint8_t> Pc{3};
     std::atomic<uint8_t> Far{3};
     std::atomic<uint32_t> Writes{0};
+    std::atomic<uint32_t> Reads{0};
+    std::atomic<uint32_t> ReadsAtWrite{0};
     std::atomic<uint8_t> Reflex{0};
 };
 
