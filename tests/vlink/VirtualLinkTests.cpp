@@ -286,7 +286,9 @@ TEST(VirtualLinkEndToEnd, ProgramStartingAfterTheEmulatorGreetsIt) {
         else if (m.Number == LinkMessage::SendBuffer)
             link->WMSendBuffer(m);
     });
+    // One signal at a time: two pending signals are delivered lowest number first.
     vcalc.Signal(SIGUSR2);
+    EXPECT_TRUE(testkit::Pump(*link, [&] { return seen.size() >= 1; }));
     vcalc.Signal(SIGUSR1);
     EXPECT_TRUE(testkit::Pump(*link, [&] { return seen.size() >= 2; }));
     EXPECT_EQ(seen, (std::vector<uint32_t>{LinkMessage::DisableLink, LinkMessage::EnableLink}));
