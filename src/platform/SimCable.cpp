@@ -25,6 +25,18 @@ uint8_t SimCable::ReadPort(uint32_t port) {
     if (port != In) return 0xFF;
     Reads.fetch_add(1);
     const uint8_t lines = Lines();
+    // A PC polling lines that do not move gives the far end's thread its turn
+    // now and then: where the two threads share a core, pure spinning would
+    // leave the calculator waiting for the PC's time slice to run out, a
+    // whole slice for every bit.
+    thread_local uint8_t lastLines = 0xFF;
+    thread_local unsigned sameReads = 0;
+    if (lines != lastLines) {
+        lastLines = lines;
+        sameReads = 0;
+    } else if (++sameReads % 64 == 0) {
+        std::this_thread::yield();
+    }
     uint8_t value = 0xFF & ~(InLineA | InLineB);
     if (lines & OutLineA) value |= InLineA;
     if (lines & OutLineB) value |= InLineB;
