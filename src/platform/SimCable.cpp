@@ -34,7 +34,7 @@ uint8_t SimCable::ReadPort(uint32_t port) {
     if (lines != lastLines) {
         lastLines = lines;
         sameReads = 0;
-    } else if (++sameReads % 64 == 0) {
+    } else if (++sameReads % 256 == 0) {
         std::this_thread::yield();
     }
     uint8_t value = 0xFF & ~(InLineA | InLineB);
