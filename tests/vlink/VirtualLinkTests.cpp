@@ -319,13 +319,21 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     rig.Env.Transfers = &transfers::DefaultTransfers();
     rig.Settings.UseVirtualLink = true;
     testkit::TempDir work;
-    std::vector<uint8_t> big(20000);
+    std::vector<uint8_t> big(60000);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
-    std::vector<uint8_t> header = {0x20, 0x4E, 0x05, 'B', 'I', 'G', 0, 0, 0, 0, 0};
+    std::vector<uint8_t> header = {0x60, 0xEA, 0x05, 'B', 'I', 'G', 0, 0, 0, 0, 0};
     const auto path = work.Write(
         "BIG.83P", files::BuildTi8xFile(3, files::Ti8xComment::Transferred, {{header, {big}}}));
     auto* job = rig.Start(engine::OpSendSingle, path.string());
-    std::this_thread::sleep_for(400ms);
+    // Killed once the data are on their way, however fast the link runs.
+    const auto sending = [&] {
+        for (int p : rig.Host.ProgressValues())
+            if (p > 0) return true;
+        return false;
+    };
+    for (auto until = Clock::now() + 30s; !sending() && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(sending());
     vcalc->Signal(SIGKILL);
     EXPECT_GE(vcalc->Wait(), 0);
     std::this_thread::sleep_for(200ms);
