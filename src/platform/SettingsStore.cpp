@@ -257,6 +257,10 @@ bool SettingsStore::Parse(std::string_view text, std::string& error) {
         while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::string_view trimmed = Trim(line);
 
+        // A blank line ends a value's continuation, as it ends one for regedit:
+        // else the blank line after the key would join a last value that ends
+        // with a backslash, and the file would grow a line at every save.
+        if (continuing && trimmed.empty()) continuing = false;
         if (continuing) {
             Entries[continued].Raw.emplace_back(line);
             continuing = !trimmed.empty() && trimmed.back() == '\\';

@@ -48,6 +48,7 @@ TEST(FuzzFoundSettings, SavedFileReadsBackTheSame) {
         {"own comment ending in CR CR LF", "REGEDIT4\r\n" + key + "\r\n; note\r\r\n"},
         {"preamble comment ending in CRs", "REGEDIT4\r\n; made by hand\r\r\r\n" + key + "\n"},
         {"raw value ending in CR CR LF", "REGEDIT4\n" + key + "\n\"H\"=hex:01,02\r\r\n"},
+        {"last raw value ending in a backslash", "REGEDIT4\n" + key + "\n\"H\"=hex:01,02,\\"},
     };
     TempFolder folder;
     ASSERT_FALSE(folder.Path.empty());
