@@ -74,19 +74,6 @@ std::string VcalcPath() {
         .string();
 }
 
-// Received files go to the current folder.
-class CurrentFolder {
-  public:
-    explicit CurrentFolder(const std::filesystem::path& folder)
-        : Previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(Previous); }
-
-  private:
-    std::filesystem::path Previous;
-};
-
 std::size_t FileCount(const std::filesystem::path& folder) {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder))
@@ -143,7 +130,7 @@ Figures RunSend(testkit::JobRig& rig, const Payload& p, const std::filesystem::p
 Figures RunReceiveBackup(testkit::JobRig& rig, const std::filesystem::path& folder) {
     rig.CalcType = 3;
     rig.Host.QueueSaveAnswer("bench.83b");
-    CurrentFolder here(folder);
+    testkit::CurrentFolder here(folder); // received files go to the current folder
     Figures f = RunJob(rig, engine::OpReceiveVariables, "", BackupSize);
     if (!std::filesystem::exists(folder / "bench.83b")) f.Rate = 0;
     return f;

@@ -18,19 +18,6 @@
 
 namespace lodestrum::testkit {
 
-// Makes a folder the current one for its lifetime.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::filesystem::path& folder)
-        : Previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(Previous); }
-
-private:
-    std::filesystem::path Previous;
-};
-
 // A receive or capture job against the simulated calculator, run in a
 // folder of its own: received files get bare names in the current folder.
 // The jobs end before the folder is left.

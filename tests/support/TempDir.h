@@ -24,4 +24,17 @@ private:
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 
+// Makes a folder the current one for its lifetime.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder)
+        : Previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(Previous); }
+
+private:
+    std::filesystem::path Previous;
+};
+
 } // namespace lodestrum::testkit
