@@ -275,7 +275,8 @@ TEST(EmulatorProgram, HelpAndBadOptions) {
         {{"--help"}, 0},       {{"--model", "84"}, 2},
         {{"--skip", "3"}, 2},  {{"--dir", "/nowhere/at/all"}, 2},
         {{"--bogus", "1"}, 2}, {{"--model"}, 2},
-        {{"stray"}, 2},
+        {{"stray"}, 2},        {{"--ring", "a/b"}, 2},
+        {{"--ring", std::string(30, 'r')}, 2},
     };
     for (const auto& c : cases) {
         testkit::IsolatedRuntime rt;

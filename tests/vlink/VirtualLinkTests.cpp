@@ -46,8 +46,10 @@ Message SendBufferNaming(const std::string& name, platform::ScopedAtom& atom) {
     return m;
 }
 
-std::vector<std::string> VcalcArgs(const std::filesystem::path& dir) {
+// ring: the emulator's ring-name prefix, its default when empty.
+std::vector<std::string> VcalcArgs(const std::filesystem::path& dir, const std::string& ring = {}) {
     std::vector<std::string> args = {"--model", "83", "--dir", dir.string()};
+    if (!ring.empty()) args.insert(args.end(), {"--ring", ring});
     if (const char* log = std::getenv("LODESTRUM_SIM_LOG"); log && *log == '1') args.push_back("--log");
     return args;
 }
@@ -302,9 +304,12 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     engine::VirtualLinkOptions options = Options("d");
     options.SendTimeout = 500ms;
     auto link = StartLink(options);
-    auto vcalc = std::make_unique<testkit::VcalcProcess>(VcalcArgs(memory.Path()));
+    // Emulators of tests running alongside must not take the number the killed one frees.
+    const std::string ringPrefix = testkit::UniquePrefix("emu");
+    auto vcalc = std::make_unique<testkit::VcalcProcess>(VcalcArgs(memory.Path(), ringPrefix));
     ASSERT_TRUE(testkit::Pump(*link, [&] { return link->HasPeerRing(); }));
     const std::string emulatorRing = link->PeerRingName();
+    EXPECT_EQ(emulatorRing, ringPrefix + "0");
 
     // Hung: the send gives up at its time-out.
     vcalc->Signal(SIGSTOP);
@@ -355,7 +360,7 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
             ++announcements;
         }
     });
-    vcalc = std::make_unique<testkit::VcalcProcess>(VcalcArgs(memory.Path()));
+    vcalc = std::make_unique<testkit::VcalcProcess>(VcalcArgs(memory.Path(), ringPrefix));
     ASSERT_TRUE(testkit::Pump(*link, [&] { return announcements > 0; }));
     EXPECT_TRUE(link->HasPeerRing());
     EXPECT_EQ(link->PeerRingName(), emulatorRing)

@@ -24,14 +24,15 @@ CalcOptions CalcOptionsOf(const drivers::SimSettings& settings) {
 }
 } // namespace
 
-EmulatorPeer::EmulatorPeer(const drivers::SimSettings& settings) : Settings(settings) {}
+EmulatorPeer::EmulatorPeer(const drivers::SimSettings& settings, std::string ringPrefix)
+    : Settings(settings), RingPrefix(std::move(ringPrefix)) {}
 
 EmulatorPeer::~EmulatorPeer() { Shutdown(); }
 
 bool EmulatorPeer::Start(std::string& error) {
     auto folder = platform::EndpointDirectory(error);
     if (!folder) return false;
-    Own = platform::SharedRing::CreateFirstFree("Emulator Link ", error);
+    Own = platform::SharedRing::CreateFirstFree(RingPrefix, error);
     if (!Own) return false;
     std::string reason;
     Mutex = platform::NamedMutex::Create("Virtual TI", reason);

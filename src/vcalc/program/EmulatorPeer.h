@@ -20,7 +20,10 @@ namespace lodestrum::vcalc {
 // on the thread that calls these methods.
 class EmulatorPeer {
 public:
-    explicit EmulatorPeer(const drivers::SimSettings& settings);
+    // Its ring is ringPrefix followed by the first free number.
+    explicit EmulatorPeer(const drivers::SimSettings& settings,
+                          std::string ringPrefix = DefaultRingPrefix);
+    static constexpr const char* DefaultRingPrefix = "Emulator Link ";
     ~EmulatorPeer();
 
     bool Start(std::string& error);
@@ -45,6 +48,7 @@ private:
     void Say(const std::string& line) const;
 
     drivers::SimSettings Settings;
+    std::string RingPrefix;
     std::shared_ptr<platform::SharedRing> Own;
     std::unique_ptr<platform::NamedMutex> Mutex;
     std::unique_ptr<platform::MessageEndpoint> Endpoint;

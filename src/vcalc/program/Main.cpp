@@ -1,6 +1,7 @@
 // lodestrum-vcalc: the simulated calculator as an emulator at the other end
 // of the virtual cable.
 #include "drivers/SimSettings.h"
+#include "platform/SharedRing.h"
 #include "vcalc/program/EmulatorPeer.h"
 
 #include <fcntl.h>
@@ -32,6 +33,8 @@ constexpr const char* Usage =
     "  --backup      a backup of its memory it sends once a window is linked\n"
     "  --screen BMP  a 1-bit image for its screen (a test pattern otherwise)\n"
     "  --skip N      refuse whatever it is sent with SKIP code 1 or 2\n"
+    "  --ring P      its ring is P followed by the first free number\n"
+    "                (default \"Emulator Link \"), to keep several apart\n"
     "  --log         a line per message, packet and stored variable on stderr\n"
     "  --help        this text\n"
     "\n"
@@ -63,7 +66,7 @@ bool InstallSignals() {
 
 // Reads --key value or --key=value into settings; 1 to go on, 0 to stop
 // with success (--help), -1 on a bad option.
-int ParseOptions(int argc, char** argv, drivers::SimSettings& settings) {
+int ParseOptions(int argc, char** argv, drivers::SimSettings& settings, std::string& ring) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -91,6 +94,15 @@ int ParseOptions(int argc, char** argv, drivers::SimSettings& settings) {
         } else {
             std::fprintf(stderr, "lodestrum-vcalc: --%s needs a value\n", key.c_str());
             return -1;
+        }
+        if (key == "ring") {
+            // Room for the number the first free name adds.
+            if (!platform::IsValidRingName(value + "255")) {
+                std::fprintf(stderr, "lodestrum-vcalc: --ring: not a usable ring name\n");
+                return -1;
+            }
+            ring = value;
+            continue;
         }
         static const std::string Known[] = {"model", "dir", "send", "screen", "skip"};
         std::string error = "unknown option";
@@ -135,12 +147,13 @@ bool Command(vcalc::EmulatorPeer& peer, std::string line) {
 
 int main(int argc, char** argv) {
     drivers::SimSettings settings;
-    if (const int go = ParseOptions(argc, argv, settings); go <= 0) return go == 0 ? 0 : 2;
+    std::string ring = vcalc::EmulatorPeer::DefaultRingPrefix;
+    if (const int go = ParseOptions(argc, argv, settings, ring); go <= 0) return go == 0 ? 0 : 2;
     if (!InstallSignals()) {
         std::fprintf(stderr, "lodestrum-vcalc: signals: %s\n", std::strerror(errno));
         return 1;
     }
-    vcalc::EmulatorPeer peer(settings);
+    vcalc::EmulatorPeer peer(settings, ring);
     std::string error;
     if (!peer.Start(error)) {
         std::fprintf(stderr, "lodestrum-vcalc: %s\n", error.c_str());
