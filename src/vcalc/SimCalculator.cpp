@@ -157,16 +157,27 @@ int SimCalculator::EotCount() const {
 
 void SimCalculator::Say(const std::string& line) const {
     if (Opts.Log) std::fprintf(stderr, "vcalc: %s\n", line.c_str());
+    std::lock_guard lock(NotesMutex);
+    NotesLog.push_back(line);
+    if (NotesLog.size() > MaxNotes) NotesLog.pop_front();
+}
+
+std::vector<std::string> SimCalculator::Notes() const {
+    std::lock_guard lock(NotesMutex);
+    return {NotesLog.begin(), NotesLog.end()};
 }
 
 bool SimCalculator::ReadPacket(Packet& packet, std::chrono::milliseconds firstByteTimeout) {
     const auto first = Link.GetByte(firstByteTimeout);
     if (!first) return false;
     uint8_t head[3];
-    for (auto& b : head) {
+    for (std::size_t i = 0; i < 3; ++i) {
         const auto next = Link.GetByte(Opts.ExchangeTimeout);
-        if (!next) return false;
-        b = *next;
+        if (!next) {
+            Say("a packet broke off after " + std::to_string(i + 1) + " byte(s)");
+            return false;
+        }
+        head[i] = *next;
     }
     packet = {};
     packet.MachineId = *first;
@@ -176,7 +187,11 @@ bool SimCalculator::ReadPacket(Packet& packet, std::chrono::milliseconds firstBy
         packet.Data.reserve(packet.Length);
         for (unsigned i = 0; i < packet.Length + 2u; ++i) {
             const auto next = Link.GetByte(Opts.ExchangeTimeout);
-            if (!next) return false;
+            if (!next) {
+                Say("a packet of command " + std::to_string(packet.Command) + " broke off after " +
+                    std::to_string(4 + i) + " byte(s)");
+                return false;
+            }
             if (i < packet.Length)
                 packet.Data.push_back(*next);
             else
@@ -223,7 +238,10 @@ bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data
     }
     Say(packet.Describe());
     for (; i < bytes.size(); ++i)
-        if (!Link.PutByte(bytes[i], Opts.ExchangeTimeout)) return false;
+        if (!Link.PutByte(bytes[i], Opts.ExchangeTimeout)) {
+            Say("the PC did not take byte " + std::to_string(i) + " of that packet");
+            return false;
+        }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -113,6 +114,8 @@ public:
 
     std::vector<Packet> Transcript() const;
     void ClearTranscript();
+    // Its last lines of log (what --log prints), kept to explain a failure.
+    std::vector<std::string> Notes() const;
     std::vector<StoredVariable> Memory() const;
     // Transmissions closed by an EOT from the PC.
     int EotCount() const;
@@ -163,6 +166,9 @@ private:
     std::atomic<bool> Running{false};
     std::thread Thread;
     mutable std::mutex Mutex;
+    static constexpr std::size_t MaxNotes = 200;
+    mutable std::mutex NotesMutex;
+    mutable std::deque<std::string> NotesLog;
     std::vector<Packet> Log;
     std::vector<StoredVariable> Vars;
     int Eots = 0;

@@ -4,6 +4,7 @@
 #include "files/MonoImageFile.h"
 #include "files/Ti89File.h"
 #include "files/Ti8xFile.h"
+#include "support/HangReport.h"
 #include "support/JobRig.h"
 #include "support/TempDir.h"
 #include "transfers/Transfers.h"
@@ -39,7 +40,11 @@ public:
         return Rig.Start(op, fileName);
     }
     // A guard against a hang, not a timing: sanitizer builds on a busy machine are slow.
-    bool Wait() { return Rig.WaitEnded(Jobs, std::chrono::seconds(180)); }
+    bool Wait() {
+        if (Rig.WaitEnded(Jobs, std::chrono::seconds(180))) return true;
+        ADD_FAILURE() << HangReport(Rig.Host, Calc());
+        return false;
+    }
     bool Receive(std::vector<std::string> names = {}, uint8_t op = engine::OpReceiveVariables,
                  const std::string& fileName = "") {
         Start(op, fileName);

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "drivers/SimDriver.h"
+#include "support/HangReport.h"
 #include "support/JobRig.h"
 #include "support/TempDir.h"
 #include "transfers/Transfers.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
@@ -26,7 +29,9 @@ public:
 
     bool Send(const std::filesystem::path& path, uint8_t op = engine::OpSendSingle) {
         Rig.Start(op, path.string());
-        return Rig.WaitEnded(++Jobs, std::chrono::seconds(120));
+        if (Rig.WaitEnded(++Jobs, std::chrono::seconds(120))) return true;
+        ADD_FAILURE() << HangReport(Rig.Host, Driver->Calculator());
+        return false;
     }
 
     vcalc::SimCalculator& Calculator() { return Driver->Calculator(); }
