@@ -14,8 +14,10 @@ SimCable::SimCable(int pluggedEntry)
 void SimCable::WritePort(uint32_t port, uint8_t value) {
     if (port != Out) return;
     ReadsAtWrite.store(Reads.load());
-    Pc.store(value & 3);
-    Writes.fetch_add(1);
+    // One store, so the far end never sees the new lines with the old count.
+    uint32_t state = State.load();
+    while (!State.compare_exchange_weak(state, (state & ~3u) + 4 + (value & 3u))) {
+    }
     uint8_t reflex = Reflex.load();
     if (reflex && (value & reflex) == reflex && Reflex.compare_exchange_strong(reflex, 0))
         Far.store(3);
@@ -127,19 +129,25 @@ bool SimCableEnd::PutByte(uint8_t value, std::chrono::milliseconds timeout) {
         const bool one = (value & 1) != 0;
         Cable.FarDrive(one ? OutLineB : OutLineA); // 1: LineA low, 0: LineB low
         const auto ack = Clock::now() + BitTimeout;
-        if (!WaitFor([&] { return Cable.Lines() == 0; }, ack)) {
+        uint32_t seen = 0;
+        const auto acknowledged = [&] {
+            seen = Cable.PcState();
+            return (SimCable::PcLines(seen) & Cable.FarDriven()) == 0;
+        };
+        if (!WaitFor(acknowledged, ack)) {
             Cable.FarDrive(3);
             return false;
         }
         // The PC acknowledges with one line; both of its lines low is its line reset.
-        if (Cable.PcDriven() == 0) {
+        if (SimCable::PcLines(seen) == 0) {
             AbsorbReset();
             return false;
         }
         // The PC holds its acknowledgement until it sees this release; its next
         // write lets go of it. Waiting for that write keeps whatever this end
-        // does next from mistaking the acknowledgement for a bit.
-        const uint32_t writes = Cable.PcWrites();
+        // does next from mistaking the acknowledgement for a bit. The count is
+        // the one of the acknowledging write itself, taken with its lines.
+        const uint32_t writes = SimCable::PcWriteCount(seen);
         Cable.FarDrive(3);
         WaitFor([&] { return Cable.PcWrites() != writes; }, Clock::now() + BitTimeout);
         // A real calculator takes a moment before its next bit, and the PC looks

@@ -38,11 +38,16 @@ public:
     // Far end. Line bits: 0x01 LineA, 0x02 LineB; 1 released, 0 pulled.
     void FarDrive(uint8_t lines) { Far.store(lines & 3, std::memory_order_release); }
     uint8_t FarDriven() const { return Far.load(std::memory_order_acquire); }
-    uint8_t PcDriven() const { return Pc.load(std::memory_order_acquire); }
+    uint8_t PcDriven() const { return PcLines(PcState()); }
     uint8_t Lines() const { return PcDriven() & FarDriven(); }
     // Counts the PC's writes to the plugged port, so the far end can tell it
     // has moved even when it moved twice between two looks.
-    uint32_t PcWrites() const { return Writes.load(); }
+    uint32_t PcWrites() const { return PcWriteCount(PcState()); }
+    // What the PC drives and how many writes it took, in one look: a count
+    // read apart from the lines could belong to the write before the one seen.
+    uint32_t PcState() const { return State.load(std::memory_order_acquire); }
+    static uint8_t PcLines(uint32_t state) { return static_cast<uint8_t>(state & 3); }
+    static uint32_t PcWriteCount(uint32_t state) { return state >> 2; }
     // Counts the PC's reads of the plugged port's lines, and the count its
     // last write found, so the far end can tell the PC has looked since.
     uint32_t PcReads() const { return Reads.load(); }
@@ -58,9 +63,8 @@ private:
     int Entry;
     uint32_t Out;
     uint32_t In;
-    std::atomic<uint8_t> Pc{3};
+    std::atomic<uint32_t> State{3}; // write count << 2 | lines driven
     std::atomic<uint8_t> Far{3};
-    std::atomic<uint32_t> Writes{0};
     std::atomic<uint32_t> Reads{0};
     std::atomic<uint32_t> ReadsAtWrite{0};
     std::atomic<uint8_t> Reflex{0};

@@ -119,6 +119,48 @@ TEST(ByteTransfer, SendByteSignalsEachBitAndReleasesAfterIt) {
     EXPECT_EQ(values.back(), 3);
 }
 
+// The calculator answers right after the last bit of a byte it sent, while
+// the PC may still hold its acknowledgement of that bit: the answer must not
+// start until the PC let go, or the PC's acknowledgement reads as its first
+// bit. Many turn-arounds, as a busy machine spreads them in time.
+TEST(ByteTransfer, TurnAroundAfterTheLastBitNeverTakesTheAcknowledgementForABit) {
+    platform::SimCable cable(0);
+    platform::SimCableEnd end(cable);
+    testkit::JobRig rig;
+    rig.Env.Driver = &cable;
+    constexpr int Rounds = 20000;
+    std::atomic<int> farFailures{0};
+    std::thread far([&] {
+        for (int i = 0; i < Rounds; ++i) {
+            if (!end.PutByte(static_cast<uint8_t>(i), 5s)) {
+                ++farFailures;
+                return;
+            }
+            const auto echo = end.GetByte(5s);
+            if (!echo || *echo != static_cast<uint8_t>(~i)) {
+                ++farFailures;
+                return;
+            }
+        }
+    });
+    int wrong = -1;
+    auto* job = rig.StartBody([&](TTransThread& j) {
+        for (int i = 0; i < Rounds && !j.Terminated(); ++i) {
+            const uint8_t b = j.ReceiveByte();
+            if (b != static_cast<uint8_t>(i)) {
+                wrong = i;
+                return;
+            }
+            j.SendByte(static_cast<uint8_t>(~b));
+        }
+    });
+    far.join();
+    if (farFailures) rig.Stop(job);
+    ASSERT_TRUE(rig.WaitEnded(1, 120s));
+    EXPECT_EQ(farFailures, 0);
+    EXPECT_EQ(wrong, -1);
+}
+
 TEST(ByteTransfer, StopEndsEveryKindOfWaitPromptly) {
     // A port that always reads the same lines pins the transfer in one wait.
     struct Case {

@@ -302,7 +302,8 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     testkit::IsolatedRuntime rt;
     testkit::TempDir memory;
     engine::VirtualLinkOptions options = Options("d");
-    options.SendTimeout = 500ms;
+    // Long enough that failing at once and failing at the time-out differ on a busy machine.
+    options.SendTimeout = 3s;
     auto link = StartLink(options);
     // Emulators of tests running alongside must not take the number the killed one frees.
     const std::string ringPrefix = testkit::UniquePrefix("emu");
@@ -315,7 +316,7 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     vcalc->Signal(SIGSTOP);
     auto start = Clock::now();
     EXPECT_FALSE(link->SendToEmulator(LinkMessage::EnableLink));
-    EXPECT_LT(Clock::now() - start, 1500ms);
+    EXPECT_LT(Clock::now() - start, 10s);
     vcalc->Signal(SIGCONT);
 
     // Dead in the middle of a transfer.
@@ -345,10 +346,9 @@ TEST(VirtualLinkEndToEnd, DeadOrHungEmulatorNeverHangsTheProgram) {
     EXPECT_EQ(rig.Host.JobsEnded(), 0) << "the job waits on the dead peer's ring";
     start = Clock::now();
     EXPECT_FALSE(link->SendToEmulator(LinkMessage::EnableLink));
-    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_LT(Clock::now() - start, 1500ms) << "a dead peer fails the send at once";
     rig.Stop(job);
-    ASSERT_TRUE(rig.WaitEnded(1, 2s));
-    EXPECT_LT(Clock::now() - start, 1s);
+    ASSERT_TRUE(rig.WaitEnded(1, 5s));
 
     // The next emulator takes over the stale socket (and its stale ring), and
     // a send works again: what the stopped job left in OwnRing is not replayed.
