@@ -131,7 +131,11 @@ void SimCalculator::Start() {
 }
 
 void SimCalculator::Stop() {
-    Running = false;
+    {
+        std::lock_guard lock(Mutex);
+        Running = false;
+    }
+    IdleChanged.notify_all();
     if (Thread.joinable()) Thread.join();
 }
 
@@ -170,6 +174,7 @@ std::vector<std::string> SimCalculator::Notes() const {
 bool SimCalculator::ReadPacket(Packet& packet, std::chrono::milliseconds firstByteTimeout) {
     const auto first = Link.GetByte(firstByteTimeout);
     if (!first) return false;
+    MarkBusy();
     uint8_t head[3];
     for (std::size_t i = 0; i < 3; ++i) {
         const auto next = Link.GetByte(Opts.ExchangeTimeout);
@@ -248,6 +253,11 @@ bool SimCalculator::SendPacket(uint8_t command, const std::vector<uint8_t>& data
 void SimCalculator::Run() {
     while (Running) {
         Packet packet;
+        {
+            std::lock_guard lock(Mutex);
+            Idle = true;
+        }
+        IdleChanged.notify_all();
         if (!ReadPacket(packet, std::chrono::milliseconds(100))) {
             if (Link.TakeReset()) OpenBackup.reset();
             if (Opts.Silent || !Running) continue;
@@ -257,6 +267,7 @@ void SimCalculator::Run() {
                 if (!Queue.empty()) next = Queue.front();
             }
             // The PC sent nothing for a while: the calculator's turn to talk.
+            if (next) MarkBusy();
             if (next && SendTransmission(*next)) {
                 std::lock_guard lock(Mutex);
                 Queue.erase(Queue.begin());
@@ -277,8 +288,9 @@ void SimCalculator::Run() {
                     Vars[*OpenBackup].Parts.push_back(packet.Data);
                     backup = Vars[*OpenBackup];
                 }
-                SendShort(CmdAck);
+                // Kept before it is acknowledged: the PC may be done once it has the ACK.
                 Store(backup);
+                SendShort(CmdAck);
                 if (backup.Parts.size() >= 4) OpenBackup.reset();
             } else {
                 SendShort(CmdAck);
@@ -286,11 +298,11 @@ void SimCalculator::Run() {
             break;
         case CmdEot:
             OpenBackup.reset();
-            SendShort(CmdAck);
             {
                 std::lock_guard lock(Mutex);
                 ++Eots;
             }
+            SendShort(CmdAck);
             break;
         case CmdScr:
             SendScreen();
@@ -337,8 +349,10 @@ void SimCalculator::HandleVar(const Packet& var) {
         Packet data;
         if (!ReadPacket(data, Opts.ExchangeTimeout) || data.Command != CmdData) return;
         variable.Parts.push_back(data.Data);
-        if (!SendShort(CmdAck)) return;
+        if (i + 1 < parts && !SendShort(CmdAck)) return;
     }
+    // Kept before the last part is acknowledged: a backup has no EOT, so the
+    // PC may be done the moment it has that ACK.
     variable.FileName = FileNameFor(variable);
     std::size_t index;
     {
@@ -348,6 +362,7 @@ void SimCalculator::HandleVar(const Packet& var) {
     }
     Store(variable);
     if (backup) OpenBackup = index;
+    SendShort(CmdAck);
 }
 
 // Blocks of a FLASH application or AMS: each DATA is answered with ACK; a
@@ -556,6 +571,16 @@ void SimCalculator::QueueBackup() {
 void SimCalculator::AddVariable(StoredVariable variable) {
     std::lock_guard lock(Mutex);
     Vars.push_back(std::move(variable));
+}
+
+void SimCalculator::MarkBusy() {
+    std::lock_guard lock(Mutex);
+    Idle = false;
+}
+
+bool SimCalculator::WaitIdle(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(Mutex);
+    return IdleChanged.wait_for(lock, timeout, [&] { return Idle || !Running; });
 }
 
 int SimCalculator::PendingSends() const {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -133,6 +134,10 @@ public:
     int PendingSends() const;
     // Transmissions that went to their end.
     int SentCount() const;
+    // Waits until it is done with what it was handling and listens again. A
+    // PC's last packet can end its job before the calculator has kept what
+    // came: a FLASH sender's EOT has no answer.
+    bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
 private:
     void Run();
@@ -159,6 +164,7 @@ private:
     void LoadDirectory();
     void Store(const StoredVariable& variable);
     void Say(const std::string& line) const;
+    void MarkBusy();
     uint8_t MachineId() const { return static_cast<uint8_t>(Opts.Kind); }
 
     platform::ByteLink& Link;
@@ -166,6 +172,8 @@ private:
     std::atomic<bool> Running{false};
     std::thread Thread;
     mutable std::mutex Mutex;
+    mutable std::condition_variable IdleChanged;
+    bool Idle = false; // guarded by Mutex
     static constexpr std::size_t MaxNotes = 200;
     mutable std::mutex NotesMutex;
     mutable std::deque<std::string> NotesLog;

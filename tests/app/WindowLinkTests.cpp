@@ -73,6 +73,7 @@ bool Idle(const TTranDlg& w) {
 
 QStringList StoredNames(drivers::SimDriver& sim) {
     QStringList names;
+    sim.Calculator().WaitIdle();
     for (const auto& v : sim.Calculator().Memory())
         names << QString::fromStdString(vcalc::VariableName(sim.Calculator().Options().Kind, v));
     return names;

@@ -41,7 +41,7 @@ public:
     }
     // A guard against a hang, not a timing: sanitizer builds on a busy machine are slow.
     bool Wait() {
-        if (Rig.WaitEnded(Jobs, std::chrono::seconds(180))) return true;
+        if (Rig.WaitEnded(Jobs, std::chrono::seconds(180))) return Calc().WaitIdle();
         ADD_FAILURE() << HangReport(Rig.Host, Calc());
         return false;
     }

@@ -29,7 +29,8 @@ public:
 
     bool Send(const std::filesystem::path& path, uint8_t op = engine::OpSendSingle) {
         Rig.Start(op, path.string());
-        if (Rig.WaitEnded(++Jobs, std::chrono::seconds(120))) return true;
+        if (Rig.WaitEnded(++Jobs, std::chrono::seconds(120)))
+            return Driver->Calculator().WaitIdle();
         ADD_FAILURE() << HangReport(Rig.Host, Driver->Calculator());
         return false;
     }
