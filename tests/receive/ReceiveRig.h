@@ -40,11 +40,7 @@ public:
         return Rig.Start(op, fileName);
     }
     // A guard against a hang, not a timing: sanitizer builds on a busy machine are slow.
-    bool Wait() {
-        if (Rig.WaitEnded(Jobs, std::chrono::seconds(180))) return Calc().WaitIdle();
-        ADD_FAILURE() << HangReport(Rig.Host, Calc());
-        return false;
-    }
+    bool Wait() { return WaitForJobsAndCalculator(Rig, Calc(), Jobs, std::chrono::seconds(180)); }
     bool Receive(std::vector<std::string> names = {}, uint8_t op = engine::OpReceiveVariables,
                  const std::string& fileName = "") {
         Start(op, fileName);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "support/JobRig.h"
 #include "support/TestHost.h"
 #include "vcalc/SimCalculator.h"
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <sstream>
 #include <string>
 
@@ -23,6 +27,15 @@ inline std::string HangReport(const TestHost& host, const vcalc::SimCalculator& 
     out << "-- calculator notes:\n";
     for (const auto& n : calc.Notes()) out << "  " << n << "\n";
     return out.str();
+}
+
+// Waits for the rig's jobs to end, then for the calculator to be done with
+// their last packet; a hang guard that reports what it saw when it gives up.
+inline bool WaitForJobsAndCalculator(JobRig& rig, vcalc::SimCalculator& calc, int jobs,
+                                     std::chrono::seconds guard) {
+    if (rig.WaitEnded(jobs, guard)) return calc.WaitIdle();
+    ADD_FAILURE() << HangReport(rig.Host, calc);
+    return false;
 }
 
 } // namespace lodestrum::testkit

@@ -6,8 +6,6 @@
 #include "support/TempDir.h"
 #include "transfers/Transfers.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <memory>
 
@@ -29,10 +27,7 @@ public:
 
     bool Send(const std::filesystem::path& path, uint8_t op = engine::OpSendSingle) {
         Rig.Start(op, path.string());
-        if (Rig.WaitEnded(++Jobs, std::chrono::seconds(120)))
-            return Driver->Calculator().WaitIdle();
-        ADD_FAILURE() << HangReport(Rig.Host, Driver->Calculator());
-        return false;
+        return WaitForJobsAndCalculator(Rig, Driver->Calculator(), ++Jobs, std::chrono::seconds(120));
     }
 
     vcalc::SimCalculator& Calculator() { return Driver->Calculator(); }

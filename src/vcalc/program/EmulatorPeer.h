@@ -21,8 +21,7 @@ namespace lodestrum::vcalc {
 class EmulatorPeer {
 public:
     // Its ring is ringPrefix followed by the first free number.
-    explicit EmulatorPeer(const drivers::SimSettings& settings,
-                          std::string ringPrefix = DefaultRingPrefix);
+    EmulatorPeer(const drivers::SimSettings& settings, std::string ringPrefix);
     static constexpr const char* DefaultRingPrefix = "Emulator Link ";
     ~EmulatorPeer();
 
