@@ -56,7 +56,7 @@ Targets& Setup() {
         std::string error;
         if (!t.Program->Start(error) || t.Program->MessageFd() < 0) std::abort();
         drivers::SimSettings settings;
-        t.Emulator = std::make_unique<vcalc::EmulatorPeer>(settings);
+        t.Emulator = std::make_unique<vcalc::EmulatorPeer>(settings, vcalc::EmulatorPeer::DefaultRingPrefix);
         if (!t.Emulator->Start(error)) std::abort();
         t.EmulatorFolder = root / "runtime" / "lodestrum";
         return t;
